@@ -1,0 +1,19 @@
+// Entry point of the client program `vkc`.
+
+#include <cstdio>
+
+#include "driver/driver.h"
+#include "host/host.h"
+
+int main(int argc, char **argv) {
+  static char buffer[8192];
+  std::setvbuf(stdout, buffer, _IOLBF, sizeof buffer);
+  if (Tvinit(argc, argv) < 0) {
+    std::printf("TVinit error\n");
+    return -1;
+  }
+  if (LoadVerboseLevel() != 0) return 1;
+  int mode = kClientMode;
+  driver(&mode);
+  return 0;
+}

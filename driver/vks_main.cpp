@@ -1,0 +1,18 @@
+// Entry point of the server program `vks`.
+
+#include <cstdio>
+
+#include "driver/driver.h"
+#include "host/host.h"
+
+int main(int argc, char **argv) {
+  static char buffer[8192];
+  std::setvbuf(stdout, buffer, _IOLBF, sizeof buffer);
+  if (Tvinit(argc, argv) < 0) {
+    std::printf("TVinit error\n");
+    return -1;
+  }
+  int mode = kServerMode;
+  driver(&mode);
+  return 0;
+}

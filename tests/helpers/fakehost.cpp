@@ -1,0 +1,54 @@
+// A stand-in host command program for tests.  It records how it was
+// started and then does what its command line asks:
+//
+//   FAKEHOST_LOG=<file>  append "argc=N", "argv0=[...]", "argv1=[...]" ...
+//   EXIT=n               end with status n (default 0)
+//   KILLSELF             die of SIGKILL
+//   SLEEP=ms             sleep first
+//   SAY=word             print "fakehost: <word>" on standard output
+//
+// The words are looked for in the whole command text (argv[1] when started
+// by the host runtime, the joined arguments otherwise).
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+bool FindValue(const std::string &text, const char *key, std::string &value) {
+  std::size_t at = text.find(key);
+  if (at == std::string::npos) return false;
+  at += std::strlen(key);
+  std::size_t end = text.find(' ', at);
+  value = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::string text;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) text += ' ';
+    text += argv[i];
+  }
+  if (const char *log = std::getenv("FAKEHOST_LOG")) {
+    if (std::FILE *f = std::fopen(log, "a")) {
+      std::fprintf(f, "argc=%d\n", argc);
+      for (int i = 0; i < argc; ++i) std::fprintf(f, "argv%d=[%s]\n", i, argv[i]);
+      std::fclose(f);
+    }
+  }
+  std::string value;
+  if (FindValue(text, "SLEEP=", value)) usleep(static_cast<useconds_t>(std::atoi(value.c_str())) * 1000);
+  if (FindValue(text, "SAY=", value)) std::printf("fakehost: %s\n", value.c_str());
+  std::fflush(stdout);
+  if (text.find("KILLSELF") != std::string::npos) raise(SIGKILL);
+  if (FindValue(text, "EXIT=", value)) return std::atoi(value.c_str());
+  return 0;
+}

@@ -1,0 +1,94 @@
+// A program of the host environment for tests: it starts like vkc and vks
+// (Tvinit), then does what its command word says.
+//
+//   IDS file        append "posuc negnuc ppid pid frames" to file
+//   WAIT file       write the ids line to file, wait until file.go exists
+//                   (at most 60 s), end with status 7
+//   EXIT n          end with status n
+//   DUMP            print the argument store, one entry a line
+//   MUTATE          change the session's stream settings
+//   KEYIN command   run command with Tvskeyin, print "result=N" and the
+//                   debug stream's line mode afterwards
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "host/host.h"
+#include "host/internal.h"
+
+namespace {
+
+std::string IdsLine() {
+  const char *pos = std::getenv("TVENV_POSUC");
+  const char *neg = std::getenv("TVENV_NEGUC");
+  char line[160];
+  std::snprintf(line, sizeof line, "%s %s %d %d %d\n", pos ? pos : "-", neg ? neg : "-",
+                static_cast<int>(getppid()), static_cast<int>(getpid()), TvGetMaxImageFrameNumber());
+  return line;
+}
+
+void Append(const char *path, const std::string &text) {
+  if (std::FILE *f = std::fopen(path, "a")) {
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  int rc = Tvinit(argc, argv);
+  if (rc < 0) {
+    std::printf("TVinit error %d\n", rc);
+    return 2;
+  }
+  const char *word = "NONE";
+  const char *arg = "";
+  (void)Tvcmdstr(" ", 1, "NONE", &word);
+  (void)Tvcmdstr(" ", 2, "", &arg);
+  std::string command = word;
+  for (char &c : command) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+
+  if (command == "IDS") {
+    Append(arg, IdsLine());
+    return 0;
+  }
+  if (command == "WAIT") {
+    Append(arg, IdsLine());
+    std::string go = std::string(arg) + ".go";
+    struct stat st;
+    for (int i = 0; i < 6000 && stat(go.c_str(), &st) != 0; ++i) usleep(10000);
+    return 7;
+  }
+  if (command == "EXIT") return std::atoi(arg);
+  if (command == "DUMP") {
+    const tv::ArgStore *store = tv::CurrentStore();
+    std::printf("name=%s\n", tv::ProgramName());
+    for (const tv::ArgEntry &e : store->entries) {
+      for (std::size_t i = 0; i < e.values.size(); ++i) std::printf("%s[%s]", i ? " " : "", e.values[i].c_str());
+      std::printf("\n");
+    }
+    return 0;
+  }
+  if (command == "MUTATE") {
+    tv::Session().streams[tv::kDebugStream].line_mode = 5;
+    tv::Session().streams[tv::kErrorStream].fd = 99;
+    return 0;
+  }
+  if (command == "KEYIN") {
+    const char *text = "";
+    (void)Tvcmdstr("\"", 1, "", &text);
+    int result = Tvskeyin(text);
+    std::printf("result=%d debugmode=%d errorfd=%d\n", result,
+                tv::Session().streams[tv::kDebugStream].line_mode, tv::Session().streams[tv::kErrorStream].fd);
+    return 0;
+  }
+  std::printf("unknown probe command %s\n", word);
+  return 3;
+}

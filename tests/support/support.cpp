@@ -1,0 +1,136 @@
+#include "tests/support/support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host/host.h"
+
+extern char **environ;
+
+namespace testing_support {
+
+TempDir::TempDir() {
+  const char *base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/varnek-test-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) std::abort();
+  path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string &path, const std::string &content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+bool Exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd, const EnvChanges &env,
+              int timeout_ms) {
+  RunResult result;
+  TempDir capture;
+  std::string out_path = capture / "out", err_path = capture / "err";
+
+  std::map<std::string, std::string> vars;
+  for (char **e = environ; *e; ++e) {
+    const char *eq = std::strchr(*e, '=');
+    if (eq) vars[std::string(static_cast<const char *>(*e), eq)] = eq + 1;
+  }
+  vars.erase("TVENV_POSUC");
+  vars.erase("TVENV_NEGUC");
+  for (const auto &[name, value] : env) {
+    if (value) vars[name] = *value;
+    else vars.erase(name);
+  }
+  std::vector<std::string> env_strings;
+  for (const auto &[name, value] : vars) env_strings.push_back(name + "=" + value);
+  std::vector<char *> envp, args;
+  for (auto &s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argv_copy = argv;
+  for (auto &s : argv_copy) args.push_back(s.data());
+  args.push_back(nullptr);
+
+  std::fflush(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    setpgid(0, 0);
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int in = open("/dev/null", O_RDONLY);
+    dup2(out, 1);
+    dup2(err, 2);
+    dup2(in, 0);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  int status = 0;
+  int waited_ms = 0;
+  while (true) {
+    pid_t r = waitpid(child, &status, WNOHANG);
+    if (r == child) break;
+    if (r < 0 && errno != EINTR) break;
+    if (waited_ms >= timeout_ms) {
+      result.timed_out = true;
+      kill(-child, SIGKILL);
+      waitpid(child, &status, 0);
+      break;
+    }
+    usleep(1000);
+    ++waited_ms;
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = ReadFile(out_path);
+  result.err = ReadFile(err_path);
+  return result;
+}
+
+std::string CaptureStream(int stream, const std::function<void()> &body) {
+  tv::StreamSetting &setting = tv::Session().streams[stream];
+  tv::StreamSetting saved = setting;
+  std::FILE *file = std::tmpfile();
+  setting.fd = fileno(file);
+  if (setting.line_mode == 0) setting.line_mode = 2;
+  body();
+  setting = saved;
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
+  std::fclose(file);
+  return text;
+}
+
+std::string BinDir() { return VARNEK_BIN_DIR; }
+std::string ProgramPath(const std::string &name) { return BinDir() + "/" + name; }
+
+}  // namespace testing_support

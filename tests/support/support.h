@@ -1,0 +1,59 @@
+// Test support: temporary directories, files, and running built programs
+// with a clean host environment.
+
+#ifndef VARNEK_TESTS_SUPPORT_SUPPORT_H
+#define VARNEK_TESTS_SUPPORT_SUPPORT_H
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh directory under $TMPDIR, removed with its contents at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &content);
+bool Exists(const std::string &path);
+
+struct RunResult {
+  int status = -1;        // exit status, or 128 + signal number
+  bool timed_out = false;
+  std::string out;        // standard output
+  std::string err;        // standard error
+};
+
+// Environment changes for a run: a value sets the variable, nullopt removes
+// it.  The host session variables are removed unless given.
+using EnvChanges = std::map<std::string, std::optional<std::string>>;
+
+// Runs argv[0] (a path) with the arguments in `cwd`, waiting at most
+// `timeout_ms`; a run that takes longer is killed with its process group.
+RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd,
+              const EnvChanges &env = {}, int timeout_ms = 30000);
+
+// Captures what the host runtime writes to one of its streams while `body`
+// runs (the stream's descriptor is pointed at a temporary file).
+std::string CaptureStream(int stream, const std::function<void()> &body);
+
+// Paths of the built programs (set by the build).
+std::string BinDir();
+std::string ProgramPath(const std::string &name);
+
+}  // namespace testing_support
+
+#endif  // VARNEK_TESTS_SUPPORT_SUPPORT_H
