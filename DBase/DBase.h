@@ -1,0 +1,51 @@
+// Record files shared between processes: a DBase is an RA file without a
+// block whose every record read takes a shared lock and every record write
+// an exclusive lock on the whole file, for that one record only.
+//
+// Locks are the operating system's advisory record locks (fcntl): they bind
+// cooperating processes, belong to the process, and vanish when any
+// descriptor of the file is closed by that process, so a process keeps one
+// handle per file.  Nothing locks across a caller's read-modify-write.
+//
+// Calling sequence: DBInit once (installation); DBOpen, DBRead / DBWrite any
+// number of times, DBClose.  Results as for RA.  The lock messages below are
+// the only output.
+
+#ifndef VARNEK_DBASE_DBASE_H
+#define VARNEK_DBASE_DBASE_H
+
+#include <cstdio>
+
+#include "RA/RA.h"
+
+struct DBase {
+  RA File;
+};
+
+// RAInit with a block size of 0.
+[[nodiscard]] int DBInit(const char *FileName, int SizeofRec, int NRecords);
+
+// RAOpen on the handle's file; 1 when it cannot be opened.
+[[nodiscard]] int DBOpen(DBase *DB, const char *FileName, const char *LockFile);
+
+// Reads record `Rec` under a shared whole-file lock.  Prints
+// "DBRead: Cannot lock file for read" / "DBRead: Cannot unlock read lock"
+// when the lock calls fail (the read still happens).  0, or 1 with `Data`
+// cleared when the record cannot be read.
+[[nodiscard]] int DBRead(DBase *DB, int Rec, void *Data);
+
+// Writes record `Rec` under an exclusive whole-file lock; the bytes have
+// reached the file before the lock is released.  Prints
+// "DBWrite: Cannot lock file for write" / "DBWrite: Cannot unlock write lock"
+// when the lock calls fail.  0 or 1.
+[[nodiscard]] int DBWrite(DBase *DB, int Rec, const void *Data);
+
+int DBClose(DBase *DB);
+
+// Whole-file advisory lock on the stream's file: 'r' shared, 'w' exclusive,
+// 'u' release.  Waits until the lock is granted (retrying when a signal
+// interrupts the wait).  Returns the lock call's result, 0 or -1; any other
+// lock type returns -1 without a call.
+[[nodiscard]] int setFileLock(std::FILE *fp, char lockType);
+
+#endif  // VARNEK_DBASE_DBASE_H

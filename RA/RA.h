@@ -1,0 +1,64 @@
+// Random-access record files: a 12-byte header, an optional block of fixed
+// size, then numbered record slots of equal size.  No locking here; the
+// DBase layer adds it.
+//
+// File layout (all integers 32-bit, native byte order; docs/record_files.md):
+//
+//   offset                       size        content
+//   0                            4           BlockSize (0 when there is no block)
+//   4                            4           RecSize
+//   8                            4           NRecords, the slots written by RAInit
+//   12                           BlockSize   the block
+//   12 + BlockSize + n*RecSize   RecSize     slot n, n = 0, 1, 2 ...
+//
+// Callers number their records from 1 and use up to NRecords, one slot past
+// the area RAInit fills; that slot comes into being when first written.
+//
+// Calling sequence: RAInit once to create a file; RAOpen, any number of
+// reads and writes, RAClose.  Results: 0 success, 1 failure (RAClose: the
+// close result, 0 or -1).  Nothing here prints.
+
+#ifndef VARNEK_RA_RA_H
+#define VARNEK_RA_RA_H
+
+#include <cstdio>
+
+inline constexpr int kRAHeaderSize = 12;
+
+struct RA {
+  std::FILE *fp;       // the open stream (unbuffered, read/write); null when not open
+  int HeaderSize;      // 12 once opened
+  int BlockSize;       // copied from the header at open
+  int RecSize;
+  int NRecords;
+  char LockFile[80];   // name given at open, only stored
+};
+
+// Creates or truncates `FileName` with the header, BlockSize zero bytes and
+// NRecords zero slots.  0, or 1 when the sizes are negative or the file
+// cannot be created or written.
+[[nodiscard]] int RAInit(const char *FileName, int BlockSize, int RecSize, int NRecords);
+
+// Opens an existing file for reading and writing (never creates one) and
+// reads its header.  1 with `File->fp` null when the file cannot be opened
+// or its header is short or impossible (a negative size, a record size of 0).
+[[nodiscard]] int RAOpen(RA *File, const char *FileName, const char *LockFile);
+
+// Closes the stream: 0, or -1 when the close fails.
+int RAClose(RA *File);
+
+// Reads slot `Pointer` (RecSize bytes) into `Rec`.  1 when the whole record
+// cannot be read (past the end of the file, a negative slot); then `Rec` is
+// cleared, so an earlier record's bytes are never handed on.
+[[nodiscard]] int RAReadRec(const RA *File, int Pointer, void *Rec);
+
+// Writes `Rec` (RecSize bytes) to slot `Pointer` and flushes it to the file.
+// 1 when the write fails or the slot number is negative.
+[[nodiscard]] int RAWriteRec(const RA *File, int Pointer, const void *Rec);
+
+// Reads / writes the block (BlockSize bytes at offset 12).  A failed read
+// clears `Rec`.
+[[nodiscard]] int RAReadBlk(const RA *File, void *Rec);
+[[nodiscard]] int RAWriteBlk(const RA *File, const void *Rec);
+
+#endif  // VARNEK_RA_RA_H
