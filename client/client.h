@@ -39,6 +39,12 @@ void ClientLoad();
 // The operations log printed to a text file (PRINTLOG).
 void PrintLogfile();
 
+// Runs a host command line (Tvskeyin), prints it after its own output when
+// `verbose` is above 1, and appends an "Exec" entry to the operations log
+// whatever the result.  Returns the command program's exit status, -1 when
+// it could not be started or was killed, -2 when no such command exists.
+int Exec(const char *Cmd);
+
 // The server list.
 void ListServerListFile();
 void CreateServerListRec();

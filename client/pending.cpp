@@ -16,7 +16,6 @@ void Transfer() {}
 void ClientLoop() {}
 void ClientStopLoop() {}
 void ClientLoad() {}
-void PrintLogfile() {}
 void ListServerListFile() {}
 void CreateServerListRec() {}
 void SetServerListRec() {}

@@ -3,7 +3,10 @@
 // count (proleptic Gregorian), so results do not depend on the C library's
 // time zone or on the width of time_t.
 
+#include <charconv>
+#include <cstdlib>
 #include <ctime>
+#include <string_view>
 
 #include "host/host.h"
 
@@ -44,8 +47,18 @@ void CivilFromDays(std::int64_t z, std::int64_t &y, unsigned &m, unsigned &d) {
 
 }  // namespace
 
+std::int64_t tv::Now() {
+  if (const char *pinned = std::getenv("VARNEK_TEST_NOW")) {
+    std::string_view text(pinned);
+    std::int64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc() && end == text.data() + text.size()) return value;
+  }
+  return static_cast<std::int64_t>(std::time(nullptr));
+}
+
 int Tvgetdaytime(int *day, int *time) {
-  std::time_t now = std::time(nullptr);
+  auto now = static_cast<std::time_t>(tv::Now());
   if (now == 0) return -1;
   std::tm parts;
   if (!gmtime_r(&now, &parts)) return -2;

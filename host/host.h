@@ -159,6 +159,13 @@ void Tvsleep(int milliseconds);
 // cannot be broken down.
 [[nodiscard]] int Tvgetdaytime(int *day, int *time);
 
+namespace tv {
+// The current time in seconds since 1970 UTC: the system clock, or the
+// value of VARNEK_TEST_NOW when that is set to a number (tests pin the
+// clock this way).
+std::int64_t Now();
+}  // namespace tv
+
 // Validity of a CCYYDDD date: -3 outside 1900001..9999365; -2 for day 0,
 // a day above 366, or day 366 in a year not divisible by 4; -1 for a valid
 // date outside 1970001..2100001; 0 otherwise.
