@@ -18,6 +18,7 @@
 #include "tests/support/support.h"
 
 using testing_support::Exists;
+using testing_support::FileSize;
 using testing_support::ProgramPath;
 using testing_support::ReadFile;
 using testing_support::RunProgram;
@@ -26,11 +27,6 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-
-std::int64_t FileSize(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-}
 
 // Runs each test in a fresh working directory (the log is "VKLogFile" there).
 class LogTest : public ::testing::Test {

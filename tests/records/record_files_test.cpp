@@ -14,16 +14,12 @@
 #include "tests/support/support.h"
 
 using testing_support::Exists;
+using testing_support::FileSize;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-
-std::int64_t FileSize(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-}
 
 std::vector<std::int32_t> Header(const std::string &path) {
   std::string bytes = ReadFile(path).substr(0, 12);

@@ -51,6 +51,11 @@ bool Exists(const std::string &path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+long long FileSize(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
 RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd, const EnvChanges &env,
               int timeout_ms) {
   RunResult result;

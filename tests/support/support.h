@@ -29,6 +29,8 @@ class TempDir {
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &content);
 bool Exists(const std::string &path);
+// Size of a file in bytes, -1 when it does not exist.
+long long FileSize(const std::string &path);
 
 struct RunResult {
   int status = -1;        // exit status, or 128 + signal number
