@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -134,6 +135,26 @@ std::string CaptureStream(int stream, const std::function<void()> &body) {
   std::fclose(file);
   return text;
 }
+
+FakeSession::FakeSession(int frames) {
+  std::size_t bytes = tv::SessionAreaBytes(frames);
+  id_ = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+  if (id_ < 0) std::abort();
+  area_ = shmat(id_, nullptr, 0);
+  shmctl(id_, IPC_RMID, nullptr);  // gone when the last program detaches
+  auto *s = static_cast<tv::SessionArea *>(area_);
+  std::memcpy(s->magic, tv::kSessionMagic, sizeof s->magic);
+  s->area_bytes = static_cast<std::int32_t>(bytes);
+  s->frame_count = frames;
+  s->frame_lines = 480;
+  s->frame_elements = 640;
+  s->keyword_check = 1;
+  s->streams[tv::kStandardStream] = {1, 2, 0, 0};
+  s->streams[tv::kErrorStream] = {2, 2, 0, 14};
+  s->streams[tv::kDebugStream] = {2, 0, 0, 14};
+}
+
+FakeSession::~FakeSession() { shmdt(area_); }
 
 std::string BinDir() { return VARNEK_BIN_DIR; }
 std::string ProgramPath(const std::string &name) { return BinDir() + "/" + name; }

@@ -52,6 +52,21 @@ RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cw
 // runs (the stream's descriptor is pointed at a temporary file).
 std::string CaptureStream(int stream, const std::function<void()> &body);
 
+// A host session of `frames` image frames that programs join through
+// TVENV_POSUC (pass Env() to RunProgram).  Removed when destroyed.
+class FakeSession {
+ public:
+  explicit FakeSession(int frames);
+  ~FakeSession();
+  FakeSession(const FakeSession &) = delete;
+  FakeSession &operator=(const FakeSession &) = delete;
+  int id() const { return id_; }
+
+ private:
+  int id_ = -1;
+  void *area_ = nullptr;
+};
+
 // Paths of the built programs (set by the build).
 std::string BinDir();
 std::string ProgramPath(const std::string &name);
