@@ -60,18 +60,18 @@ bool IsBlankKeyword(const char *keyword) {
   return keyword == nullptr || keyword[0] == '\0' || keyword[0] == ' ';
 }
 
-bool ParseKeySpec(std::string_view spec, KeySpec &out) {
-  out = KeySpec{};
-  if (spec == kQuoteName) {
+bool ParseKeyPattern(std::string_view pattern, KeyPattern &out) {
+  out = KeyPattern{};
+  if (pattern == kQuoteName) {
     out.min_part = out.full = std::string(kQuoteName);
     return true;
   }
-  if (!spec.empty() && spec.back() == '*') {
+  if (!pattern.empty() && pattern.back() == '*') {
     out.prefix_any = true;
-    spec.remove_suffix(1);
+    pattern.remove_suffix(1);
   }
   bool dot_seen = false;
-  for (char c : spec) {
+  for (char c : pattern) {
     if (c == '.') {
       if (dot_seen || out.prefix_any) return false;
       dot_seen = true;
@@ -84,18 +84,18 @@ bool ParseKeySpec(std::string_view spec, KeySpec &out) {
   return !out.min_part.empty();
 }
 
-bool KeySpecMatches(const KeySpec &spec, std::string_view typed) {
-  if (spec.prefix_any) return StartsWithNoCase(typed, spec.min_part);
-  return typed.size() >= spec.min_part.size() && typed.size() <= spec.full.size() &&
-         StartsWithNoCase(spec.full, typed);
+bool KeyPatternMatches(const KeyPattern &pattern, std::string_view typed) {
+  if (pattern.prefix_any) return StartsWithNoCase(typed, pattern.min_part);
+  return typed.size() >= pattern.min_part.size() && typed.size() <= pattern.full.size() &&
+         StartsWithNoCase(pattern.full, typed);
 }
 
-bool KeySpecsCollide(const KeySpec &a, const KeySpec &b) {
+bool KeyPatternsCollide(const KeyPattern &a, const KeyPattern &b) {
   if (a.prefix_any && b.prefix_any)
     return StartsWithNoCase(a.min_part, b.min_part) || StartsWithNoCase(b.min_part, a.min_part);
   if (a.prefix_any || b.prefix_any) {
-    const KeySpec &star = a.prefix_any ? a : b;
-    const KeySpec &word = a.prefix_any ? b : a;
+    const KeyPattern &star = a.prefix_any ? a : b;
+    const KeyPattern &word = a.prefix_any ? b : a;
     // Some accepted spelling of `word` begins with the star's prefix.
     std::size_t need = std::max(word.min_part.size(), star.min_part.size());
     return need <= word.full.size() && StartsWithNoCase(word.full, star.min_part);
@@ -112,10 +112,10 @@ const ArgEntry *FindEntry(const char *keyword) {
   if (!store || store->entries.empty()) return nullptr;
   if (IsBlankKeyword(keyword)) return &store->entries[0];
   if (std::string_view(keyword) == "QUOTE") keyword = "\"";  // the quote field
-  KeySpec spec;
-  if (!ParseKeySpec(keyword, spec)) return nullptr;
+  KeyPattern pattern;
+  if (!ParseKeyPattern(keyword, pattern)) return nullptr;
   for (std::size_t e = 1; e < store->entries.size(); ++e)
-    if (KeySpecMatches(spec, store->entries[e].values[0])) return &store->entries[e];
+    if (KeyPatternMatches(pattern, store->entries[e].values[0])) return &store->entries[e];
   return nullptr;
 }
 
@@ -187,27 +187,27 @@ int Tvcmddll(const char *keyword, int position, const char *description, double 
 int Tvcmdkey(int count, const char *const *list) {
   if (count < 0 || (count > 0 && !list)) return kTvBadCall;
   struct Known {
-    tv::KeySpec spec;
+    tv::KeyPattern pattern;
     std::string dotless;
     std::vector<const tv::ArgEntry *> uses;
   };
   std::vector<Known> known;
   for (int i = 0; i < count; ++i) {
     Known k;
-    if (!list[i] || !tv::ParseKeySpec(list[i], k.spec) || k.spec.full == tv::kQuoteName)
-      return kTvKeySpecInvalid;
-    k.dotless = k.spec.full;
+    if (!list[i] || !tv::ParseKeyPattern(list[i], k.pattern) || k.pattern.full == tv::kQuoteName)
+      return kTvKeyPatternInvalid;
+    k.dotless = k.pattern.full;
     known.push_back(std::move(k));
   }
   for (const char *g : tv::kGlobalKeywords) {
     Known k;
-    (void)tv::ParseKeySpec(g, k.spec);
-    k.dotless = k.spec.full;
+    (void)tv::ParseKeyPattern(g, k.pattern);
+    k.dotless = k.pattern.full;
     known.push_back(std::move(k));
   }
   for (std::size_t a = 0; a < known.size(); ++a)
     for (std::size_t b = a + 1; b < known.size(); ++b)
-      if (tv::KeySpecsCollide(known[a].spec, known[b].spec)) return kTvKeySpecCollision;
+      if (tv::KeyPatternsCollide(known[a].pattern, known[b].pattern)) return kTvKeyPatternCollision;
 
   if (tv::Session().keyword_check == 0) return 0;
   const tv::ArgStore *store = tv::CurrentStore();
@@ -219,7 +219,7 @@ int Tvcmdkey(int count, const char *const *list) {
     if (entry.values[0] == tv::kQuoteName) continue;
     Known *match = nullptr;
     for (Known &k : known)
-      if (tv::KeySpecMatches(k.spec, entry.values[0])) {
+      if (tv::KeyPatternMatches(k.pattern, entry.values[0])) {
         match = &k;
         break;
       }

@@ -1,5 +1,5 @@
-// Host runtime services: the part of the TAVRIN host runtime library that
-// the two programs call.
+// Host runtime services: what the two programs use of the TAVRIN host
+// runtime library.
 //
 //   Session and arguments   Tvinit joins (or creates) the host session and
 //                           builds the argument store; the fetchers
@@ -106,14 +106,14 @@ inline constexpr int kTvKeyinNotFound = -2;  // no such program and no batch fil
 // word counts).  0 when the keyword is absent.
 [[nodiscard]] int Tvcmdnum(const char *keyword);
 
-// Checks the command line's keywords against `count` specifications (plus
+// Checks the command line's keywords against `count` keyword patterns (plus
 // the host's global keywords).  0 when every keyword typed matches exactly
-// one specification and none is matched twice; -1 after printing the
-// problems; kTvKeySpecInvalid or kTvKeySpecCollision (nothing printed) when
+// one keyword pattern and none is matched twice; -1 after printing the
+// problems; kTvKeyPatternInvalid or kTvKeyPatternCollision (nothing printed) when
 // the list itself is invalid.  The quote field is not a keyword here.
 [[nodiscard]] int Tvcmdkey(int count, const char *const *list);
-inline constexpr int kTvKeySpecInvalid = -2;
-inline constexpr int kTvKeySpecCollision = -3;
+inline constexpr int kTvKeyPatternInvalid = -2;
+inline constexpr int kTvKeyPatternCollision = -3;
 
 // Fetches a latitude or longitude in degrees: a decimal number, or
 // degrees:minutes[:seconds].  Range checked when maximum >= minimum.

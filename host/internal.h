@@ -51,23 +51,23 @@ void SetCurrentStore(std::unique_ptr<ArgStore> store);
 const ArgStore *CurrentStore();
 
 // ---------------------------------------------------------------------------
-// Keyword specifications: "MAG", "DEV.ICE" (abbreviations from DEV), "ABC*"
+// Keyword patterns: "MAG", "DEV.ICE" (abbreviations from DEV), "ABC*"
 // (any keyword beginning with ABC).  Matching ignores case.
 
-struct KeySpec {
+struct KeyPattern {
   std::string min_part;  // shortest accepted spelling, in capitals
   std::string full;      // whole word, in capitals, without dot or asterisk
   bool prefix_any = false;
 };
 
 bool IsBlankKeyword(const char *keyword);
-// Parses a specification; false when it is not letters and digits with at
+// Parses a keyword pattern; false when it is not letters and digits with at
 // most one dot (and optionally a final asterisk).
-bool ParseKeySpec(std::string_view spec, KeySpec &out);
-bool KeySpecMatches(const KeySpec &spec, std::string_view typed);
-bool KeySpecsCollide(const KeySpec &a, const KeySpec &b);
+bool ParseKeyPattern(std::string_view pattern, KeyPattern &out);
+bool KeyPatternMatches(const KeyPattern &pattern, std::string_view typed);
+bool KeyPatternsCollide(const KeyPattern &a, const KeyPattern &b);
 
-// Looks up the entry for a keyword specification (blank: positional).
+// Looks up the entry for a keyword pattern (blank: positional).
 // Returns null when absent.
 const ArgEntry *FindEntry(const char *keyword);
 
@@ -87,7 +87,7 @@ Converted ConvertLatLon(std::string_view text, double &value);
 // Diagnostics of a failed fetch.
 
 struct FetchProblem {
-  const char *keyword;      // the caller's specification (blank: positional)
+  const char *keyword;      // the caller's keyword pattern (blank: positional)
   int position;
   const char *description;  // may be blank
   int type;                 // kTvType*

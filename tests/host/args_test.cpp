@@ -125,14 +125,14 @@ TEST(KeywordSpecs, AbbreviationsAndPrefixes) {
   EXPECT_EQ(Str("MAGNIFY", 1), "DEF");  // MAG is shorter than the whole word
   EXPECT_EQ(Str("SEQ*", 1), "3");
   EXPECT_EQ(Str("SEQBG", 1), "DEF");
-  tv::KeySpec a, b;
-  ASSERT_TRUE(tv::ParseKeySpec("DEV.ICE", a));
-  ASSERT_TRUE(tv::ParseKeySpec("DEVI.LS", b));
-  EXPECT_TRUE(tv::KeySpecsCollide(a, b));
-  ASSERT_TRUE(tv::ParseKeySpec("DEVIL.S", b));
-  EXPECT_FALSE(tv::KeySpecsCollide(a, b));
-  EXPECT_FALSE(tv::ParseKeySpec("A.B.C", a));
-  EXPECT_FALSE(tv::ParseKeySpec("NAME-1", a));
+  tv::KeyPattern a, b;
+  ASSERT_TRUE(tv::ParseKeyPattern("DEV.ICE", a));
+  ASSERT_TRUE(tv::ParseKeyPattern("DEVI.LS", b));
+  EXPECT_TRUE(tv::KeyPatternsCollide(a, b));
+  ASSERT_TRUE(tv::ParseKeyPattern("DEVIL.S", b));
+  EXPECT_FALSE(tv::KeyPatternsCollide(a, b));
+  EXPECT_FALSE(tv::ParseKeyPattern("A.B.C", a));
+  EXPECT_FALSE(tv::ParseKeyPattern("NAME-1", a));
 }
 
 TEST(Tvcmdint, ConversionsAndResultCodes) {
@@ -244,9 +244,9 @@ TEST(Tvcmdkey, InvalidAndRepeatedKeywords) {
             "vkc:\n");
 
   const char *bad[] = {"TY-PE"};
-  EXPECT_EQ(Tvcmdkey(1, bad), kTvKeySpecInvalid);
+  EXPECT_EQ(Tvcmdkey(1, bad), kTvKeyPatternInvalid);
   const char *colliding[] = {"DEVI.CES"};  // collides with the global DEV.ICE
-  EXPECT_EQ(Tvcmdkey(1, colliding), kTvKeySpecCollision);
+  EXPECT_EQ(Tvcmdkey(1, colliding), kTvKeyPatternCollision);
 }
 
 TEST(Tvcmdkey, LongKeywordListWraps) {
