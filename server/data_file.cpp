@@ -1,6 +1,8 @@
 // Reading an arrived data file for VKS INVOKE: the header values by type
 // (AREA directory, MD file information, GRID text label, nothing for TEXT)
-// and the file's modification time in UTC.
+// and the file's modification time in UTC.  Every record that one command
+// record matches names the same data file, so the file is read once and
+// what it held is applied to each record (warnings are printed per record).
 //
 // A header value goes into the record only when it fits its column of the
 // availability file; otherwise a warning is error-printed and the field is
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "host/host.h"
@@ -69,26 +72,38 @@ std::int64_t YyDddDate(std::int64_t value, bool zero_kept) {
   return value;
 }
 
-void ReadAreaHeader(AreaServerStruct &a, const std::string &fullName) {
-  int number = a.currentNum;
-  int dir[kHeaderWords] = {};
-  int rc = number >= 1 && number <= 9999 ? readd_(&number, dir) : -1;
-  if (rc != 0 || dir[0] != 0) {
-    Tveprintf("invokeServerRec: AREA%04d not found.\n", number);
+// What was read from a data file, once per command record: every record
+// matched by one command record names the same data file.
+struct DataFileFacts {
+  std::string fullName;
+  int header_rc = -1;             // readd_ / mdinfo_ result, or the GRID open (0 opened)
+  int header[kHeaderWords] = {};  // AREA directory or MD information
+  int open_errno = 0;             // GRID: why the file could not be opened
+  int stat_errno = 0;             // why the file status could not be had (0: it could)
+  std::time_t mtime = 0;
+};
+
+// Prints the system's error text as perror does, for an errno saved earlier.
+void PrintSystemError(const std::string &prefix, int saved_errno) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\n", prefix.c_str(), std::strerror(saved_errno));
+}
+
+void ApplyAreaHeader(AreaServerStruct &a, const DataFileFacts &facts) {
+  if (facts.header_rc != 0 || facts.header[0] != 0) {
+    Tveprintf("invokeServerRec: AREA%04d not found.\n", a.currentNum);
     a.dataDate = 0;
     a.dataTime = 0;
     return;
   }
-  if (!StoreIfFits(AreaDate(dir[kAreaDateWord]), 7, a.dataDate, "date", fullName)) a.dataDate = 0;
-  if (!StoreIfFits(dir[kAreaTimeWord], 6, a.dataTime, "time", fullName)) a.dataTime = 0;
+  if (!StoreIfFits(AreaDate(facts.header[kAreaDateWord]), 7, a.dataDate, "date", facts.fullName)) a.dataDate = 0;
+  if (!StoreIfFits(facts.header[kAreaTimeWord], 6, a.dataTime, "time", facts.fullName)) a.dataTime = 0;
   Tvdprintf("Data date/time: %d %d\n", a.dataDate, a.dataTime);
 }
 
-void ReadMdHeader(MdServerStruct &m, const std::string &fullName) {
-  int number = m.currentNum;
-  int info[kHeaderWords] = {};
-  if (mdinfo_(&number, info) != 0) {
-    std::printf("invokeServerRec: MDXX%04d not found.\n", number);
+void ApplyMdHeader(MdServerStruct &m, const DataFileFacts &facts) {
+  if (facts.header_rc != 0) {
+    std::printf("invokeServerRec: MDXX%04d not found.\n", m.currentNum);
     m.dataDate = 0;
     m.dataTime = 0;
     m.schema[0] = '\0';
@@ -96,9 +111,11 @@ void ReadMdHeader(MdServerStruct &m, const std::string &fullName) {
     m.numColumn = 0;
     return;
   }
-  if (!StoreIfFits(YyDddDate(info[kMdDateWord], true), 7, m.dataDate, "date", fullName)) m.dataDate = 0;
-  if (!StoreIfFits(info[kMdRowsWord], 6, m.numRow, "number of rows", fullName)) m.numRow = 0;
-  if (!StoreIfFits(info[kMdColumnsWord], 6, m.numColumn, "number of columns", fullName)) m.numColumn = 0;
+  const int *info = facts.header;
+  const std::string &name = facts.fullName;
+  if (!StoreIfFits(YyDddDate(info[kMdDateWord], true), 7, m.dataDate, "date", name)) m.dataDate = 0;
+  if (!StoreIfFits(info[kMdRowsWord], 6, m.numRow, "number of rows", name)) m.numRow = 0;
+  if (!StoreIfFits(info[kMdColumnsWord], 6, m.numColumn, "number of columns", name)) m.numColumn = 0;
   char schema[4];
   std::memcpy(schema, &info[kMdSchemaWord], sizeof schema);
   std::string text = CleanHeaderText(std::string_view(schema, strnlen(schema, sizeof schema)));
@@ -110,6 +127,7 @@ void ReadMdHeader(MdServerStruct &m, const std::string &fullName) {
 // whether that conversion was reached and succeeded.
 class GridLabel {
  public:
+  GridLabel() = default;
   explicit GridLabel(std::FILE *fp) : fp_(fp) {
     if (!ReadSource()) return;
     if (!ReadNumber(2, run_hours)) return;
@@ -183,37 +201,33 @@ class GridLabel {
     return n > 0;
   }
 
-  std::FILE *fp_;
+  std::FILE *fp_ = nullptr;  // only while scanning
 };
 
-void ReadGridLabel(GridServerStruct &g, const std::string &fullName) {
-  std::FILE *fp = std::fopen(fullName.c_str(), "re");
-  if (!fp) {
-    std::perror("invokeServerRec");
-    Tveprintf("Warning: file %s not found.\n", fullName.c_str());
+void ApplyGridLabel(GridServerStruct &g, const DataFileFacts &facts, const GridLabel &label) {
+  if (facts.header_rc != 0) {
+    PrintSystemError("invokeServerRec", facts.open_errno);
+    Tveprintf("Warning: file %s not found.\n", facts.fullName.c_str());
     return;
   }
-  GridLabel label(fp);
-  std::fclose(fp);
+  const std::string &name = facts.fullName;
   if (label.got_source) (void)server_internal::CopyValue(g.dataSource, CleanHeaderText(label.source));
-  if (label.got_run) (void)StoreIfFits(label.run_hours * 10000LL, 6, g.dataTime, "run time", fullName);
-  if (label.got_forecast)
-    (void)StoreIfFits(label.forecast_hours * 10000LL, 6, g.forecastHour, "forecast hour", fullName);
-  if (label.got_date) (void)StoreIfFits(YyDddDate(label.date, false), 7, g.dataDate, "date", fullName);
+  if (label.got_run) (void)StoreIfFits(label.run_hours * 10000LL, 6, g.dataTime, "run time", name);
+  if (label.got_forecast) (void)StoreIfFits(label.forecast_hours * 10000LL, 6, g.forecastHour, "forecast hour", name);
+  if (label.got_date) (void)StoreIfFits(YyDddDate(label.date, false), 7, g.dataDate, "date", name);
 }
 
-void ReadModificationTime(ServerRec &rec, const std::string &fullName) {
-  struct stat st;
-  if (stat(fullName.c_str(), &st) != 0) {
-    std::perror(fullName.c_str());
-    Tveprintf("Warning: file %s does not exist.\n", fullName.c_str());
+void ApplyModificationTime(ServerRec &rec, const DataFileFacts &facts) {
+  if (facts.stat_errno != 0) {
+    PrintSystemError(facts.fullName, facts.stat_errno);
+    Tveprintf("Warning: file %s does not exist.\n", facts.fullName.c_str());
     return;
   }
-  std::time_t t = st.st_mtime;
   struct tm utc;
-  if (!gmtime_r(&t, &utc)) return;
+  if (!gmtime_r(&facts.mtime, &utc)) return;
   std::int32_t date = rec.fileMdate;
-  if (!StoreIfFits((utc.tm_year + 1900LL) * 1000 + utc.tm_yday + 1, 7, date, "modification date", fullName)) return;
+  if (!StoreIfFits((utc.tm_year + 1900LL) * 1000 + utc.tm_yday + 1, 7, date, "modification date", facts.fullName))
+    return;
   rec.fileMdate = date;
   rec.fileMtime = utc.tm_hour * 10000 + utc.tm_min * 100 + utc.tm_sec;
 }
@@ -224,29 +238,90 @@ std::string NumberedName(const char *dir, const char *kind, int number) {
   return std::string(dir) + name;
 }
 
+std::string FullName(const ServerRec &rec) {
+  switch (rec.DataType) {
+    case AREA: return NumberedName(rec.filePath, "AREA", rec.ServerData.Area.currentNum);
+    case MD: return NumberedName(rec.filePath, "MDXX", rec.ServerData.Md.currentNum);
+    case GRID: return NumberedName(rec.filePath, "GRID", rec.ServerData.Grid.currentNum);
+    case TEXT: return std::string(rec.filePath) + rec.ServerData.Text.fileName;
+    default: return "";
+  }
+}
+
+// Reads what the record's data file holds; prints nothing.
+void LoadDataFile(const ServerRec &rec, DataFileFacts &facts, GridLabel &label) {
+  facts = DataFileFacts{};
+  facts.fullName = FullName(rec);
+  switch (rec.DataType) {
+    case AREA: {
+      int number = rec.ServerData.Area.currentNum;
+      facts.header_rc = number >= 1 && number <= 9999 ? readd_(&number, facts.header) : -1;
+      break;
+    }
+    case MD: {
+      int number = rec.ServerData.Md.currentNum;
+      facts.header_rc = mdinfo_(&number, facts.header);
+      break;
+    }
+    case GRID: {
+      std::FILE *fp = std::fopen(facts.fullName.c_str(), "re");
+      if (!fp) {
+        facts.open_errno = errno;
+        break;
+      }
+      label = GridLabel(fp);
+      std::fclose(fp);
+      facts.header_rc = 0;
+      break;
+    }
+    default:
+      break;
+  }
+  struct stat st;
+  if (stat(facts.fullName.c_str(), &st) != 0) facts.stat_errno = errno;
+  else facts.mtime = st.st_mtime;
+}
+
 }  // namespace
 
-void readServerDataFile(ServerRec *rec) {
-  std::string fullName;
+namespace server_internal {
+
+struct ServerDataFile::Facts {
+  DataFileFacts file;
+  GridLabel label;
+  bool loaded = false;
+};
+
+ServerDataFile::ServerDataFile() : facts_(std::make_unique<Facts>()) {}
+ServerDataFile::~ServerDataFile() = default;
+
+void ServerDataFile::Update(ServerRec *rec) {
+  if (rec->DataType < AREA || rec->DataType > TEXT) return;
+  if (!facts_->loaded || facts_->file.fullName != FullName(*rec)) {
+    LoadDataFile(*rec, facts_->file, facts_->label);
+    facts_->loaded = true;
+  }
+  const DataFileFacts &facts = facts_->file;
   switch (rec->DataType) {
     case AREA:
-      fullName = NumberedName(rec->filePath, "AREA", rec->ServerData.Area.currentNum);
-      Tvdprintf("fileFullName: %s\n", fullName.c_str());
-      ReadAreaHeader(rec->ServerData.Area, fullName);
+      Tvdprintf("fileFullName: %s\n", facts.fullName.c_str());
+      ApplyAreaHeader(rec->ServerData.Area, facts);
       break;
     case MD:
-      fullName = NumberedName(rec->filePath, "MDXX", rec->ServerData.Md.currentNum);
-      ReadMdHeader(rec->ServerData.Md, fullName);
+      ApplyMdHeader(rec->ServerData.Md, facts);
       break;
     case GRID:
-      fullName = NumberedName(rec->filePath, "GRID", rec->ServerData.Grid.currentNum);
-      ReadGridLabel(rec->ServerData.Grid, fullName);
-      break;
-    case TEXT:
-      fullName = std::string(rec->filePath) + rec->ServerData.Text.fileName;
+      ApplyGridLabel(rec->ServerData.Grid, facts, facts_->label);
       break;
     default:
-      return;
+      break;
   }
-  ReadModificationTime(*rec, fullName);
+  ApplyModificationTime(*rec, facts);
+}
+
+}  // namespace server_internal
+
+void readServerDataFile(ServerRec *rec) {
+  server_internal::ServerDataFile file;
+  file.Update(rec);
 }

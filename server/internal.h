@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,24 @@ FileNameProblem CheckFileName(std::string_view path);
 // "<who>: Invalid record number 0; records are numbered 1 to 200." and
 // returns true for 0.
 [[nodiscard]] bool RefuseRecordZero(int recNum, const char *who);
+
+// Brings records up to date from their data files for INVOKE (see
+// readServerDataFile).  The data file named by a record is read the first
+// time and read again only when a record names another file, so one object
+// serves every record that one command record matches.  Warnings are
+// printed for each record.
+class ServerDataFile {
+ public:
+  ServerDataFile();
+  ~ServerDataFile();
+  ServerDataFile(const ServerDataFile &) = delete;
+  ServerDataFile &operator=(const ServerDataFile &) = delete;
+  void Update(ServerRec *rec);
+
+ private:
+  struct Facts;
+  std::unique_ptr<Facts> facts_;
+};
 
 // Whether a slot is in use: Active or Suspend.
 inline bool InUse(const ServerRec &rec) { return rec.Status == Active || rec.Status == Suspend; }

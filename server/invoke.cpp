@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/host.h"
 #include "server/internal.h"
@@ -204,13 +205,23 @@ int invokeServerRec(ServerRec rcmd, int multiinvoke) {
     return kServerNoFile;
   }
   Tvdprintf("invokeServerRec: multiinvoke %d\n", multiinvoke);
+  // The scan looks for candidates in one snapshot of the file; each
+  // candidate is then read again on its own, so that it is updated from the
+  // record as it is now.
+  std::vector<ServerRec> snapshot(kServerRecords);
+  std::vector<int> results(kServerRecords);
+  (void)readServerRecords(1, kServerRecords, snapshot.data(), results.data(), fp);
+  server_internal::ServerDataFile data_file;
   int result = kServerOk;
   for (int n = 1; n <= kServerRecords; ++n) {
+    const ServerRec &seen = snapshot[static_cast<std::size_t>(n - 1)];
+    if (results[static_cast<std::size_t>(n - 1)] != 0 || seen.Status != Active || fitInServerAFRec(seen, rcmd) != 0)
+      continue;
     ServerRec rec;
     if (ReadServerFile(n, &rec, fp) != 0 || rec.Status != Active || fitInServerAFRec(rec, rcmd) != 0) continue;
     Tvdprintf("invokeServerRec: matched recNum %d %d\n", n, static_cast<int>(rec.DataType));
     (void)updateServerRec(&rec, rcmd);
-    readServerDataFile(&rec);
+    data_file.Update(&rec);
     if (WriteServerFile(n, &rec, fp) != 0) result = kServerError;
     if (multiinvoke == 0) break;
   }

@@ -1,6 +1,7 @@
 // VKS LIST: the table listing of a range of records and the detail listing
 // of single records.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -145,12 +146,15 @@ int listServerRecs(int bRecNum, int eRecNum, int dataTypeMask) {
   if (eRecNum > kServerRecords) eRecNum = kServerRecords;
   std::printf("***** Server Records Listing: Record %d -- %d *****\n%s\n", bRecNum, eRecNum, kStars68.c_str());
 
-  // Each record is read once (under its own lock) and shown in its section.
+  // The records are read once, as one snapshot, and shown by section.
+  int first = std::max(bRecNum, 1);
   std::vector<ServerRec> recs;
-  for (int n = bRecNum; n <= eRecNum; ++n) {
-    ServerRec rec;
-    if (n < 1 || ReadServerFile(n, &rec, fp) != 0) rec.DataType = UNKNOWN;
-    recs.push_back(rec);
+  if (first <= eRecNum) {
+    recs.resize(static_cast<std::size_t>(eRecNum - first + 1));
+    std::vector<int> results(recs.size());
+    if (readServerRecords(first, eRecNum, recs.data(), results.data(), fp) != 0) recs.clear();
+    for (std::size_t i = 0; i < recs.size(); ++i)
+      if (results[i] != 0) recs[i].DataType = UNKNOWN;
   }
   std::fclose(fp);
 
@@ -163,7 +167,7 @@ int listServerRecs(int bRecNum, int eRecNum, int dataTypeMask) {
       if (rec.DataType != section.type || rec.Status == Inactive) continue;
       if (!shown) std::printf("%s\n%s\n%s\n", kDashes66.c_str(), section.header, kDashes66.c_str());
       shown = true;
-      PrintRow(bRecNum + static_cast<int>(i), rec);
+      PrintRow(first + static_cast<int>(i), rec);
       if (rec.Status == Active) ++active;
       if (rec.Status == Suspend) ++suspended;
     }

@@ -234,6 +234,12 @@ std::FILE *OpenServerFile(const char *fname);
 // (the read goes on).
 [[nodiscard]] int ReadServerFile(int recPointer, ServerRec *rec, std::FILE *fp);
 
+// Reads records first..last (1..200) into recs[0..last-first] under one
+// shared lock, as one consistent snapshot; results[i] is what
+// ReadServerFile would return for that record, with the same messages.
+// 0, or -1 for a bad range (printed; the records are cleared).
+[[nodiscard]] int readServerRecords(int first, int last, ServerRec *recs, int *results, std::FILE *fp);
+
 // Writes `*rec` as record `recPointer` (1..200) under an exclusive lock:
 // exactly the 394 characters of the line, never the line feed; the bytes
 // have reached the file when the lock is released.  0, or -1 with nothing

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -89,23 +90,35 @@ std::FILE *OpenServerFile(const char *fname) {
 }
 
 int ReadServerFile(int recPointer, ServerRec *rec, std::FILE *fp) {
-  std::memset(rec, 0, sizeof *rec);
-  if (!ValidRecordNumber(recPointer) || !fp) {
-    std::printf("ReadServerFile: Invalid record number %d\n", recPointer);
+  int result = 0;
+  return readServerRecords(recPointer, recPointer, rec, &result, fp) == 0 ? result : -1;
+}
+
+int readServerRecords(int first, int last, ServerRec *recs, int *results, std::FILE *fp) {
+  if (!ValidRecordNumber(first) || !ValidRecordNumber(last) || last < first || !fp) {
+    std::printf("ReadServerFile: Invalid record number %d\n", ValidRecordNumber(first) ? last : first);
+    if (first <= last && last - first < kServerRecords)
+      for (int n = first; n <= last; ++n) std::memset(&recs[n - first], 0, sizeof(ServerRec));
     return -1;
   }
+  auto count = static_cast<std::size_t>(last - first + 1);
+  std::vector<char> lines(count * kServerLineBytes);
   if (setFileLock(fp, 'r') == -1) std::printf("ReadServerFile: Cannot lock file for read\n");
-  char line[kServerLineChars];
-  ssize_t got = ReadAt(fileno(fp), RecordOffset(recPointer), line, sizeof line);
-  // Bytes that are not in the file end the line early (a short copy reads
-  // as empty slots).
-  std::string_view text(line, got > 0 ? static_cast<std::size_t>(got) : 0);
-  int parsed = parseServerLine(text, rec);
-  if (parsed == kServerLineUnknownType)
-    std::printf("ReadServerFile: Unknown data type %d reading rec %d\n", static_cast<int>(rec->DataType),
-                recPointer);
+  ssize_t got = ReadAt(fileno(fp), RecordOffset(first), lines.data(), count * kServerLineBytes - 1);
   if (setFileLock(fp, 'u') == -1) std::printf("ReadServerFile: Cannot unlock read lock\n");
-  return parsed == kServerLineUnknownType ? -1 : 0;
+  std::size_t available = got > 0 ? static_cast<std::size_t>(got) : 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    // Bytes that are not in the file end the line early (a short copy
+    // reads as empty slots).
+    std::size_t start = i * kServerLineBytes;
+    std::size_t length = available > start ? std::min<std::size_t>(available - start, kServerLineChars) : 0;
+    int n = first + static_cast<int>(i);
+    int parsed = parseServerLine(std::string_view(lines.data() + start, length), &recs[i]);
+    results[i] = parsed == kServerLineUnknownType ? -1 : 0;
+    if (parsed == kServerLineUnknownType)
+      std::printf("ReadServerFile: Unknown data type %d reading rec %d\n", static_cast<int>(recs[i].DataType), n);
+  }
+  return 0;
 }
 
 int WriteServerFile(int recPointer, const ServerRec *rec, std::FILE *fp) {
