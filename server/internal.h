@@ -20,7 +20,7 @@ template <std::size_t N>
 [[nodiscard]] bool CopyValue(char (&field)[N], std::string_view value) {
   if (value.size() >= N) return false;
   char copy[N] = {};
-  std::memcpy(copy, value.data(), value.size());  // `value` may be the field itself
+  if (!value.empty()) std::memcpy(copy, value.data(), value.size());  // `value` may be the field itself
   std::memcpy(field, copy, N);
   return true;
 }

@@ -117,7 +117,7 @@ void Store(const Field &f, std::string_view value) {
   value = Trimmed(value);
   if (value.size() > static_cast<std::size_t>(f.size - 1)) value = Trimmed(value.substr(0, f.size - 1));
   std::memset(f.text, 0, static_cast<std::size_t>(f.size));
-  std::memcpy(f.text, value.data(), value.size());
+  if (!value.empty()) std::memcpy(f.text, value.data(), value.size());
 }
 
 void ParseFields(std::string_view part, const FieldList &fields) {
@@ -287,7 +287,7 @@ int initServerRec(ServerRec *rec, FileTypes dataType) {
 void strTrim(char *s, int /*mode*/) {
   if (!s) return;
   std::string_view v = server_line::Trimmed(s);
-  std::memmove(s, v.data(), v.size());
+  if (!v.empty()) std::memmove(s, v.data(), v.size());
   s[v.size()] = '\0';
 }
 
