@@ -36,6 +36,14 @@ FileNameProblem CheckFileName(std::string_view path) {
   return FileNameProblem::kNone;
 }
 
+AvailabilityFile::AvailabilityFile() : fp_(OpenServerFile(kServerFileName)) {
+  if (!fp_) std::printf("Cannot open server file.\n");
+}
+
+AvailabilityFile::~AvailabilityFile() {
+  if (fp_) std::fclose(fp_);
+}
+
 bool RefuseRecordZero(int recNum, const char *who) {
   if (recNum != 0) return false;
   std::printf("%s: Invalid record number 0; records are numbered 1 to 200.\n", who);
@@ -164,13 +172,9 @@ bool TypeFromWord(std::string_view word, FileTypes &type) {
 // Reads record `recNum` of the availability file.  0, or 1 after
 // "Cannot open server file.".
 int ReadOneRecord(int recNum, ServerRec &rec) {
-  std::FILE *fp = OpenServerFile(kServerFileName);
-  if (!fp) {
-    std::printf("Cannot open server file.\n");
-    return kServerNoFile;
-  }
-  (void)ReadServerFile(recNum, &rec, fp);  // an unknown type shows in rec.DataType
-  std::fclose(fp);
+  server_internal::AvailabilityFile file;
+  if (!file.fp()) return kServerNoFile;
+  (void)ReadServerFile(recNum, &rec, file.fp());  // an unknown type shows in rec.DataType
   return kServerOk;
 }
 
@@ -191,30 +195,18 @@ int ChangeStatusCommand(const char *who, StatusTypes status, const char *done) {
 }  // namespace
 
 int setServerRec(int recNum, const ServerRec &rec) {
-  std::FILE *fp = OpenServerFile(kServerFileName);
-  if (!fp) {
-    std::printf("Cannot open server file.\n");
-    return kServerNoFile;
-  }
-  int rc = WriteServerFile(recNum, &rec, fp);
-  std::fclose(fp);
-  return rc == 0 ? kServerOk : kServerError;
+  server_internal::AvailabilityFile file;
+  if (!file.fp()) return kServerNoFile;
+  return WriteServerFile(recNum, &rec, file.fp()) == 0 ? kServerOk : kServerError;
 }
 
 int changeServerRecStatus(int recNum, StatusTypes status) {
-  std::FILE *fp = OpenServerFile(kServerFileName);
-  if (!fp) {
-    std::printf("Cannot open server file.\n");
-    return kServerNoFile;
-  }
+  server_internal::AvailabilityFile file;
+  if (!file.fp()) return kServerNoFile;
   ServerRec rec;
-  int rc = ReadServerFile(recNum, &rec, fp);
-  if (rc == 0) {
-    rec.Status = status;
-    rc = WriteServerFile(recNum, &rec, fp);
-  }
-  std::fclose(fp);
-  return rc == 0 ? kServerOk : kServerError;
+  if (ReadServerFile(recNum, &rec, file.fp()) != 0) return kServerError;
+  rec.Status = status;
+  return WriteServerFile(recNum, &rec, file.fp()) == 0 ? kServerOk : kServerError;
 }
 
 int SetCreateServerRec(int mode) {

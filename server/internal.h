@@ -72,6 +72,22 @@ class ServerDataFile {
   std::unique_ptr<Facts> facts_;
 };
 
+// The availability file VKServerFile of the working directory, open for
+// the life of the object and closed on every path.  When it cannot be
+// opened, "Cannot open server file." follows the open helper's own message
+// and `fp` is null.
+class AvailabilityFile {
+ public:
+  AvailabilityFile();
+  ~AvailabilityFile();
+  AvailabilityFile(const AvailabilityFile &) = delete;
+  AvailabilityFile &operator=(const AvailabilityFile &) = delete;
+  std::FILE *fp() const { return fp_; }
+
+ private:
+  std::FILE *fp_;
+};
+
 // Whether a slot is in use: Active or Suspend.
 inline bool InUse(const ServerRec &rec) { return rec.Status == Active || rec.Status == Suspend; }
 

@@ -78,7 +78,7 @@ bool MakeTemplate(FileTypes type, ServerRec &rini) {
     }
     dir = std::string(home) + "/tavrin/data/";
   }
-  if (!SetValue(rini.filePath, dir, kWho, "FPATH")) return false;
+  if (!SetValue(rini.filePath, dir, kWho, std::strcmp(fpath, "NONE") != 0 ? "FPATH" : "HOME directory")) return false;
   Tvdprintf("rini.filePath: %s\n", rini.filePath);
   const char *mach = "NONE";
   (void)Tvcmdstr("MACH", 1, "NONE", &mach);
@@ -199,11 +199,9 @@ int fitInServerAFRec(const ServerRec &raf, const ServerRec &rcmd) {
 }
 
 int invokeServerRec(ServerRec rcmd, int multiinvoke) {
-  std::FILE *fp = OpenServerFile(kServerFileName);
-  if (!fp) {
-    std::printf("Cannot open server file.\n");
-    return kServerNoFile;
-  }
+  server_internal::AvailabilityFile file;
+  std::FILE *fp = file.fp();
+  if (!fp) return kServerNoFile;
   Tvdprintf("invokeServerRec: multiinvoke %d\n", multiinvoke);
   // The scan looks for candidates in one snapshot of the file; each
   // candidate is then read again on its own, so that it is updated from the
@@ -225,7 +223,6 @@ int invokeServerRec(ServerRec rcmd, int multiinvoke) {
     if (WriteServerFile(n, &rec, fp) != 0) result = kServerError;
     if (multiinvoke == 0) break;
   }
-  std::fclose(fp);
   return result;
 }
 

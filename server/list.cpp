@@ -138,11 +138,8 @@ int listServerRecs(int bRecNum, int eRecNum, int dataTypeMask) {
     std::printf("listServerRecs: Invalid arguments.\n");
     return kServerError;
   }
-  std::FILE *fp = OpenServerFile(kServerFileName);
-  if (!fp) {
-    std::printf("Cannot open server file.\n");
-    return kServerNoFile;
-  }
+  server_internal::AvailabilityFile file;
+  if (!file.fp()) return kServerNoFile;
   if (eRecNum > kServerRecords) eRecNum = kServerRecords;
   std::printf("***** Server Records Listing: Record %d -- %d *****\n%s\n", bRecNum, eRecNum, kStars68.c_str());
 
@@ -152,11 +149,10 @@ int listServerRecs(int bRecNum, int eRecNum, int dataTypeMask) {
   if (first <= eRecNum) {
     recs.resize(static_cast<std::size_t>(eRecNum - first + 1));
     std::vector<int> results(recs.size());
-    if (readServerRecords(first, eRecNum, recs.data(), results.data(), fp) != 0) recs.clear();
+    if (readServerRecords(first, eRecNum, recs.data(), results.data(), file.fp()) != 0) recs.clear();
     for (std::size_t i = 0; i < recs.size(); ++i)
       if (results[i] != 0) recs[i].DataType = UNKNOWN;
   }
-  std::fclose(fp);
 
   int active = 0, suspended = 0;
   for (const Section &section : kSections) {
@@ -177,14 +173,13 @@ int listServerRecs(int bRecNum, int eRecNum, int dataTypeMask) {
 }
 
 int listServerRecDetail(int recNum, int dataTypeMask) {
-  std::FILE *fp = OpenServerFile(kServerFileName);
-  if (!fp) {
-    std::printf("Cannot open server file.\n");
-    return kServerNoFile;
-  }
   ServerRec rec;
-  int rc = ReadServerFile(recNum, &rec, fp);
-  std::fclose(fp);
+  int rc = 0;
+  {
+    server_internal::AvailabilityFile file;
+    if (!file.fp()) return kServerNoFile;
+    rc = ReadServerFile(recNum, &rec, file.fp());
+  }
   if (rc != 0 || !TypeInMask(rec.DataType, dataTypeMask) || rec.Status == Inactive) return kServerOk;
   PrintDetail(recNum, rec);
   return kServerOk;

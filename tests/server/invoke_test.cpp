@@ -273,7 +273,8 @@ TEST_F(InvokeTest, DefaultDirectoryIsUnderHome) {
             "INVOKEServer: HOME is not set; give the directory of the data files with FPATH.\n");
   EXPECT_EQ(FileText(), before);
   EXPECT_EQ(Out({"INVOKE", "6"}, {{"HOME", "/" + std::string(70, 'h')}}),
-            "INVOKEServer: FPATH value \"/" + std::string(70, 'h') + "/tavrin/data/\" is longer than 79 characters.\n");
+            "INVOKEServer: HOME directory value \"/" + std::string(70, 'h') +
+                "/tavrin/data/\" is longer than 79 characters.\n");
 }
 
 TEST_F(InvokeTest, DebugLinesGoToTheDebugStream) {
