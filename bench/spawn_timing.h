@@ -1,5 +1,6 @@
 // Timing of whole program runs for the benchmarks: each run is started with
-// posix_spawn (standard output to /dev/null) and waited for.
+// posix_spawn (standard output and standard error to /dev/null) and waited
+// for.
 
 #ifndef VARNEK_BENCH_SPAWN_TIMING_H
 #define VARNEK_BENCH_SPAWN_TIMING_H
@@ -26,6 +27,7 @@ inline double RunOnceUs(const std::vector<std::string> &args) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 1, 0);
   auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) std::exit(2);

@@ -10,6 +10,9 @@
 //                           whole lines to the error, debug and standard
 //                           streams; Tvsleep waits some milliseconds.
 //   Dates and times         CCYYDDD dates and HHMMSS times, all UTC.
+//   Data files              Tvpathname finds a data file by name (TVPATH);
+//                           readd_ and mdinfo_ read the headers of AREA and
+//                           MD files in this machine's byte order.
 //   Display                 TvGetMaxImageFrameNumber reads the session's
 //                           image frame count.
 //
@@ -26,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 // ---------------------------------------------------------------------------
@@ -189,6 +193,75 @@ std::int64_t Now();
 // the expanded date is not valid, -2 when it cannot be turned into seconds,
 // -3 when the result cannot be turned back.
 [[nodiscard]] int Tvincday(int date, int days, int *newdate);
+
+// ---------------------------------------------------------------------------
+// Data files: the host's file lookup and the word readers of AREA (image)
+// and MD (point-data) files.  Layouts and the lookup rules are in
+// docs/data_files.md.
+//
+// File lookup, for a name without directory (a name with a "/" is used as
+// it is):
+//   1. the redirection entries of TVREDIRECT: "PATTERN=DIRECTORY" entries
+//      separated by ";"; the first entry whose shell-style pattern matches
+//      the name gives DIRECTORY/name, whether or not the file exists;
+//   2. the first directory of TVPATH (a colon-separated list like PATH, an
+//      empty entry or an unset or empty TVPATH meaning the current
+//      directory) that holds a file of that name;
+//   3. the name in the first TVPATH directory the user may write in.
+// Data words are 4 bytes, numbered from 0; integer words are in the byte
+// order of the machine that wrote the file, character words never change.
+
+// The path the lookup gives for `name`, or null when nothing applies (no
+// name, or no writable TVPATH directory).  The result points to a buffer
+// that the next call reuses.
+char *Tvpathname(const char *name);
+
+// 1 when the lookup for the blank-filled name (`nameLength` characters)
+// gives an existing file, 0 otherwise.
+[[nodiscard]] int lwfile_(const char *name, int nameLength);
+
+// Results of Tvread.
+inline constexpr int kTvReadShort = -1;     // the file ended first; the rest is filled with 0x80
+inline constexpr int kTvReadBadCall = -2;   // negative offset, count of 0 or less, or no name
+inline constexpr int kTvReadNotFound = -3;  // the file cannot be found or opened
+inline constexpr int kTvReadFailed = -4;    // a read error
+inline constexpr int kTvReadSeekFailed = -5;
+inline constexpr unsigned char kTvReadFill = 0x80;
+
+// Reads `byteCount` bytes at `byteOffset` of the file the lookup gives for
+// `name` into `buffer`.  0 when all were read, or one of the kTvRead codes.
+// Opens and closes the file on every call.
+[[nodiscard]] int Tvread(const char *name, long byteOffset, long byteCount, void *buffer);
+
+// Reads `*wordCount` words from word `*firstWord` of the blank-filled name
+// (`nameLength` characters) into `buffer`.  0, or -1 on any failure (a
+// negative first word, a count of 0 or less, no name, a trimmed name of 0
+// or more than 1023 characters, or a Tvread failure; for a file that ends
+// early the missing words are 0x80808080).
+[[nodiscard]] int lwi_(const char *name, int *firstWord, int *wordCount, void *buffer, int nameLength);
+
+// Fills `directory` (64 words) from the AREA file of number *areaNumber
+// (1..9999, "AREA" and 4 digits), in this machine's byte order.  0, or a
+// negative value when the directory cannot be read (no file, fewer than 64
+// words: missing words are 0x80808080).  Numbers outside 1..9999 give
+// kTvBadAreaNumber; below 0 or above 9999 after the error print
+// " Invalid AREA number=<n>".
+[[nodiscard]] int readd_(int *areaNumber, int *directory);
+inline constexpr int kTvBadAreaNumber = -2;
+
+// Fills `info` (64 words) for the MD file of number *mdNumber (1..999999):
+// words 0..56 from the file in this machine's byte order, 57..60 -99997,
+// 61..62 the first 8 characters of the file's standard name, 63 the number.
+// 0; -1 for a number outside 1..999999, no such file, or a file shorter than
+// 57 words.
+[[nodiscard]] int mdinfo_(int *mdNumber, int *info);
+
+// The standard names: "AREA0007"; "MDXX0007", "MDX12345", "MD123456".
+// Empty for a number outside the kind's range.
+namespace tv {
+std::string AreaFileName(int number);
+std::string MdFileName(int number);
+}  // namespace tv
 
 // ---------------------------------------------------------------------------
 // Display.

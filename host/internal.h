@@ -108,6 +108,21 @@ int LineWidth();
 // ---------------------------------------------------------------------------
 // Processes and files.
 
+// Calls `visit` with each directory of a colon-separated list (an empty
+// entry is the current directory) until it returns true; returns whether it
+// did.
+template <typename Visit>
+bool EachDirectory(std::string_view list, Visit visit) {
+  while (true) {
+    std::size_t colon = list.find(':');
+    std::string_view entry = list.substr(0, colon);
+    const std::string dir(entry.empty() ? std::string_view(".") : entry);
+    if (visit(dir)) return true;
+    if (colon == std::string_view::npos) return false;
+    list.remove_prefix(colon + 1);
+  }
+}
+
 // Absolute or relative path of `program` found on PATH ("" when none).  A
 // name containing "/" is taken as it is when it is an executable file.
 std::string FindOnPath(std::string_view program);

@@ -44,21 +44,6 @@ bool IsExistingFile(const std::string &path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Calls `visit` with each directory of a colon-separated list (an empty
-// entry is the current directory) until it returns true.
-template <typename Visit>
-bool EachDirectory(const char *list, Visit visit) {
-  std::string_view rest(list);
-  while (true) {
-    std::size_t colon = rest.find(':');
-    std::string dir(rest.substr(0, colon));
-    if (dir.empty()) dir = ".";
-    if (visit(dir)) return true;
-    if (colon == std::string_view::npos) return false;
-    rest.remove_prefix(colon + 1);
-  }
-}
-
 }  // namespace
 
 std::string FindOnPath(std::string_view program) {
@@ -80,17 +65,8 @@ std::string FindOnPath(std::string_view program) {
 std::string FindHostFile(std::string_view name) {
   if (name.empty()) return "";
   std::string file(name);
-  if (file.find('/') != std::string::npos) return IsExistingFile(file) ? file : "";
-  const char *tvpath = std::getenv("TVPATH");
-  if (!tvpath || !*tvpath) return IsExistingFile(file) ? file : "";
-  std::string found;
-  EachDirectory(tvpath, [&](const std::string &dir) {
-    std::string candidate = dir + "/" + file;
-    if (!IsExistingFile(candidate)) return false;
-    found = candidate;
-    return true;
-  });
-  return found;
+  const char *found = Tvpathname(file.c_str());
+  return found && IsExistingFile(found) ? std::string(found) : std::string();
 }
 
 int RunHostProgram(const std::string &path, const std::string &text) {

@@ -1,0 +1,260 @@
+// The record commands: VKS CREATE, SET, DELETE, SUSPEND and RELEASE, and
+// the two file operations under them.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "host/host.h"
+#include "server/internal.h"
+#include "server/server.h"
+
+namespace server_internal {
+
+std::string WithSlash(std::string_view dir) {
+  std::string out(dir);
+  if (out.empty() || out.back() != '/') out += '/';
+  return out;
+}
+
+void SplitPath(std::string_view path, std::string &dir, std::string &name) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) {
+    dir.clear();
+    name = std::string(path);
+    return;
+  }
+  dir = std::string(path.substr(0, slash + 1));
+  name = std::string(path.substr(slash + 1));
+}
+
+FileNameProblem CheckFileName(std::string_view path) {
+  if (!path.empty() && path.front() != '/' && path.find('/') != std::string_view::npos)
+    return FileNameProblem::kRelativeWithDirectory;
+  if (path.empty() || path.back() == '/') return FileNameProblem::kNoFileName;
+  return FileNameProblem::kNone;
+}
+
+AvailabilityFile::AvailabilityFile() : fp_(OpenServerFile(kServerFileName)) {
+  if (!fp_) std::printf("Cannot open server file.\n");
+}
+
+AvailabilityFile::~AvailabilityFile() {
+  if (fp_) std::fclose(fp_);
+}
+
+bool RefuseRecordZero(int recNum, const char *who) {
+  if (recNum != 0) return false;
+  std::printf("%s: Invalid record number 0; records are numbered 1 to 200.\n", who);
+  return true;
+}
+
+}  // namespace server_internal
+
+namespace {
+
+using server_internal::InUse;
+using server_internal::SetValue;
+
+constexpr const char *kWho = "SetCreateServerRec";
+
+// The twelve keywords of CREATE and SET, in this order for Tvcmdkey.
+constexpr const char *kSetKeywords[] = {"RANGE", "MACH",   "NAME",  "SOURCE", "SATE",  "RES",
+                                        "SCAN",  "EOF",    "STATUS", "FNAME", "FPATH", "GROUP"};
+
+// A string keyword whose default is the field's current value.
+template <std::size_t N>
+bool ApplyText(char (&field)[N], const char *keyword) {
+  const char *value = field;
+  (void)Tvcmdstr(keyword, 1, field, &value);
+  return SetValue(field, value, kWho, keyword);
+}
+
+// An integer keyword whose default is the field's current value; a value
+// that is not an integer has been diagnosed by the runtime and is not
+// applied.
+void ApplyNumber(std::int32_t &field, const char *keyword, int position = 1) {
+  int value = field;
+  if (Tvcmdint(keyword, position, "", field, 1, 0, &value) >= 0) field = value;
+}
+
+bool ApplyFilePath(ServerRec &rec) {
+  const char *value = "NONE";
+  (void)Tvcmdstr("FPATH", 1, "NONE", &value);
+  if (std::strcmp(value, "NONE") == 0) return true;
+  return SetValue(rec.filePath, server_internal::WithSlash(value), kWho, "FPATH");
+}
+
+void ApplyStatus(ServerRec &rec) {
+  const char *value = "NONE";
+  (void)Tvcmdstr("STATUS", 1, "NONE", &value);
+  std::string_view word = value;
+  if (word == "Active" || word == "ACTIVE" || word == "active") rec.Status = Active;
+  else if (word == "Suspend" || word == "SUSPEND" || word == "suspend") rec.Status = Suspend;
+  else if (word == "Inactive" || word == "INACTIVE" || word == "inactive") rec.Status = Inactive;
+}
+
+// RANGE position 1 (and on CREATE the current number with it), position 2.
+template <typename TypeStruct>
+void ApplyRange(TypeStruct &data, bool create) {
+  ApplyNumber(data.bRange, "RANGE", 1);
+  if (create) data.currentNum = data.bRange;
+  ApplyNumber(data.eRange, "RANGE", 2);
+}
+
+bool ApplyFileName(ServerRec &rec) {
+  const char *value = "NONE";
+  (void)Tvcmdstr("FNAME", 1, "NONE", &value);
+  if (std::strcmp(value, "NONE") == 0) {
+    std::printf("SetCreateServerRec: FNAME option must be specified for TEXT type.\n");
+    return false;
+  }
+  switch (server_internal::CheckFileName(value)) {
+    case server_internal::FileNameProblem::kRelativeWithDirectory:
+      std::printf("SetCreateServerRec: FNAME option should be absolute path or file name w/o directory.\n");
+      return false;
+    case server_internal::FileNameProblem::kNoFileName:
+      std::printf("SetCreateServerRec: FNAME option must name a file, not a directory.\n");
+      return false;
+    case server_internal::FileNameProblem::kNone:
+      break;
+  }
+  std::string dir, name;
+  server_internal::SplitPath(value, dir, name);
+  if (!SetValue(rec.ServerData.Text.fileName, name, kWho, "FNAME")) return false;
+  return dir.empty() || SetValue(rec.filePath, dir, kWho, "FNAME");
+}
+
+// Applies the keywords in their order: MACH, FPATH, STATUS, then by type.
+// false after a message when a value cannot be stored.
+bool ApplyKeywords(ServerRec &rec, bool create) {
+  if (!ApplyText(rec.machineName, "MACH") || !ApplyFilePath(rec)) return false;
+  ApplyStatus(rec);
+  switch (rec.DataType) {
+    case AREA: {
+      AreaServerStruct &a = rec.ServerData.Area;
+      ApplyRange(a, create);
+      if (!ApplyText(a.Group, "GROUP") || !ApplyText(a.Descriptor, "NAME") ||
+          !ApplyText(a.dataSource, "SOURCE") || !ApplyText(a.dataSource, "SATE"))
+        return false;
+      ApplyNumber(a.imageResolution, "RES");
+      ApplyNumber(a.scanLine, "SCAN");
+      ApplyNumber(a.flagEof, "EOF");
+      return true;
+    }
+    case GRID: {
+      GridServerStruct &g = rec.ServerData.Grid;
+      ApplyRange(g, create);
+      return ApplyText(g.Group, "GROUP") && ApplyText(g.Descriptor, "NAME") && ApplyText(g.dataSource, "SOURCE");
+    }
+    case MD: {
+      MdServerStruct &m = rec.ServerData.Md;
+      ApplyRange(m, create);
+      return ApplyText(m.Group, "GROUP") && ApplyText(m.Descriptor, "NAME");
+    }
+    case TEXT:
+      return ApplyFileName(rec);
+    default:
+      return true;
+  }
+}
+
+bool TypeFromWord(std::string_view word, FileTypes &type) {
+  if (word == "AREA") type = AREA;
+  else if (word == "GRID") type = GRID;
+  else if (word == "MD") type = MD;
+  else if (word == "TEXT") type = TEXT;
+  else return false;
+  return true;
+}
+
+// Reads record `recNum` of the availability file.  0, or 1 after
+// "Cannot open server file.".
+int ReadOneRecord(int recNum, ServerRec &rec) {
+  server_internal::AvailabilityFile file;
+  if (!file.fp()) return kServerNoFile;
+  (void)ReadServerFile(recNum, &rec, file.fp());  // an unknown type shows in rec.DataType
+  return kServerOk;
+}
+
+// DELETE, SUSPEND and RELEASE.
+int ChangeStatusCommand(const char *who, StatusTypes status, const char *done) {
+  if (Tvcmdnum(" ") != 2) {
+    std::printf("%s: Wrong positional arg number.\n", who);
+    return kServerError;
+  }
+  int recNum = -1;
+  if (Tvcmdint(" ", 2, "", -1, 0, kServerRecords, &recNum) < 0) return kServerError;
+  if (server_internal::RefuseRecordZero(recNum, who)) return kServerError;
+  if (changeServerRecStatus(recNum, status) != 0) return kServerError;
+  std::printf("DONE: %s.\n", done);
+  return kServerOk;
+}
+
+}  // namespace
+
+int setServerRec(int recNum, const ServerRec &rec) {
+  server_internal::AvailabilityFile file;
+  if (!file.fp()) return kServerNoFile;
+  return WriteServerFile(recNum, &rec, file.fp()) == 0 ? kServerOk : kServerError;
+}
+
+int changeServerRecStatus(int recNum, StatusTypes status) {
+  server_internal::AvailabilityFile file;
+  if (!file.fp()) return kServerNoFile;
+  ServerRec rec;
+  if (ReadServerFile(recNum, &rec, file.fp()) != 0) return kServerError;
+  rec.Status = status;
+  return WriteServerFile(recNum, &rec, file.fp()) == 0 ? kServerOk : kServerError;
+}
+
+int SetCreateServerRec(int mode) {
+  bool create = mode == 1;
+  if (Tvcmdnum(" ") != mode + 2) {
+    std::printf("SetCreateServerRec: Invalid number of positional arguments.\n");
+    return kServerError;
+  }
+  if (Tvcmdkey(static_cast<int>(std::size(kSetKeywords)), kSetKeywords) != 0) return kServerError;
+  int recNum = 0;
+  if (Tvcmdint(" ", 2, "Illegal value", 0, 0, kServerRecords, &recNum) < 0) {
+    std::printf("SetCreateServerRec: Invalid number\n");
+    return kServerError;
+  }
+  if (server_internal::RefuseRecordZero(recNum, kWho)) return kServerError;
+
+  ServerRec rec;
+  if (int rc = ReadOneRecord(recNum, rec); rc != kServerOk) return rc;
+
+  if (create) {
+    if (InUse(rec)) {
+      std::printf("SetCreateServerRec: Record %d not empty, try another record number.\n", recNum);
+      return kServerError;
+    }
+    const char *word = "NONE";
+    (void)Tvcmdstr(" ", 3, "NONE", &word);
+    FileTypes type = UNKNOWN;
+    if (!TypeFromWord(word, type)) {
+      std::printf("SetCreateServerRec: unknown type %s\n", word);
+      return kServerError;
+    }
+    (void)initServerRec(&rec, type);
+  } else if (!InUse(rec)) {
+    std::printf("SetCreateServerRec: Cannot set on non existant entry. Using CREATE.\n");
+    return kServerError;
+  }
+
+  if (!ApplyKeywords(rec, create)) return kServerError;
+  std::string why;
+  if (rec.DataType >= AREA && rec.DataType <= TEXT && checkServerRec(rec, why) != 0) {
+    std::printf("SetCreateServerRec: %s; record %d not changed.\n", why.c_str(), recNum);
+    return kServerError;
+  }
+  if (int rc = setServerRec(recNum, rec); rc != kServerOk) return rc;
+  std::printf(create ? "DONE: CREATE.\n" : "DONE: SET.\n");
+  return kServerOk;
+}
+
+int DELETEServer() { return ChangeStatusCommand("DELETEServer", Inactive, "DELETE"); }
+int SUSPENDServer() { return ChangeStatusCommand("SUSPENDServer", Suspend, "SUSPEND"); }
+int RELEASEServer() { return ChangeStatusCommand("RELEASEServer", Active, "RELEASE"); }

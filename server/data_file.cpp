@@ -1,0 +1,327 @@
+// Reading an arrived data file for VKS INVOKE: the header values by type
+// (AREA directory, MD file information, GRID text label, nothing for TEXT)
+// and the file's modification time in UTC.  Every record that one command
+// record matches names the same data file, so the file is read once and
+// what it held is applied to each record (warnings are printed per record).
+//
+// A header value goes into the record only when it fits its column of the
+// availability file; otherwise a warning is error-printed and the field is
+// treated as not read: AREA and MD fields become 0, as for a missing header,
+// and a GRID field keeps its value, as for a label field the scan did not
+// reach.
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "host/host.h"
+#include "server/internal.h"
+#include "server/line_format.h"
+#include "server/server.h"
+
+namespace {
+
+constexpr int kHeaderWords = 64;
+constexpr int kAreaDateWord = 3;
+constexpr int kAreaTimeWord = 4;
+constexpr int kMdSchemaWord = 0;
+constexpr int kMdRowsWord = 3;
+constexpr int kMdColumnsWord = 4;
+constexpr int kMdDateWord = 39;
+constexpr std::size_t kGridSourceKept = 9;  // what dataSource holds
+
+// Stores `value` into `field` when it fits a column of `column` characters;
+// otherwise warns and leaves the field alone.
+bool StoreIfFits(std::int64_t value, int column, std::int32_t &field, const char *what, const std::string &file) {
+  if (value >= INT32_MIN && value <= INT32_MAX && server_line::NumberFits(static_cast<std::int32_t>(value), column)) {
+    field = static_cast<std::int32_t>(value);
+    return true;
+  }
+  Tveprintf("invokeServerRec: %s %lld of %s does not fit the availability file; not stored.\n", what,
+            static_cast<long long>(value), file.c_str());
+  return false;
+}
+
+// Header text as the availability file can carry it: bytes that would break
+// the line (control characters, the bar) become blanks; text of blanks only
+// becomes empty.
+std::string CleanHeaderText(std::string_view text) {
+  std::string out(text);
+  for (char &c : out) {
+    auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f || c == '|') c = ' ';
+  }
+  if (out.find_first_not_of(' ') == std::string::npos) out.clear();
+  return out;
+}
+
+// A date word: YYDDD (or with a century digit 1 for 2000 on) to YYYYDDD.
+std::int64_t AreaDate(std::int32_t word) { return word <= 96999 ? word + 2000000LL : word + 1900000LL; }
+
+// MD and GRID dates: only YYDDD values are expanded; others are kept.
+std::int64_t YyDddDate(std::int64_t value, bool zero_kept) {
+  if (value >= (zero_kept ? 1 : INT32_MIN) && value <= 96999) return value + 2000000;
+  if (value >= 97000 && value <= 99999) return value + 1900000;
+  return value;
+}
+
+// What was read from a data file, once per command record: every record
+// matched by one command record names the same data file.
+struct DataFileFacts {
+  std::string fullName;
+  int header_rc = -1;             // readd_ / mdinfo_ result, or the GRID open (0 opened)
+  int header[kHeaderWords] = {};  // AREA directory or MD information
+  int open_errno = 0;             // GRID: why the file could not be opened
+  int stat_errno = 0;             // why the file status could not be had (0: it could)
+  std::time_t mtime = 0;
+};
+
+// Prints the system's error text as perror does, for an errno saved earlier.
+void PrintSystemError(const std::string &prefix, int saved_errno) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\n", prefix.c_str(), std::strerror(saved_errno));
+}
+
+void ApplyAreaHeader(AreaServerStruct &a, const DataFileFacts &facts) {
+  if (facts.header_rc != 0 || facts.header[0] != 0) {
+    Tveprintf("invokeServerRec: AREA%04d not found.\n", a.currentNum);
+    a.dataDate = 0;
+    a.dataTime = 0;
+    return;
+  }
+  if (!StoreIfFits(AreaDate(facts.header[kAreaDateWord]), 7, a.dataDate, "date", facts.fullName)) a.dataDate = 0;
+  if (!StoreIfFits(facts.header[kAreaTimeWord], 6, a.dataTime, "time", facts.fullName)) a.dataTime = 0;
+  Tvdprintf("Data date/time: %d %d\n", a.dataDate, a.dataTime);
+}
+
+void ApplyMdHeader(MdServerStruct &m, const DataFileFacts &facts) {
+  if (facts.header_rc != 0) {
+    std::printf("invokeServerRec: MDXX%04d not found.\n", m.currentNum);
+    m.dataDate = 0;
+    m.dataTime = 0;
+    m.schema[0] = '\0';
+    m.numRow = 0;
+    m.numColumn = 0;
+    return;
+  }
+  const int *info = facts.header;
+  const std::string &name = facts.fullName;
+  if (!StoreIfFits(YyDddDate(info[kMdDateWord], true), 7, m.dataDate, "date", name)) m.dataDate = 0;
+  if (!StoreIfFits(info[kMdRowsWord], 6, m.numRow, "number of rows", name)) m.numRow = 0;
+  if (!StoreIfFits(info[kMdColumnsWord], 6, m.numColumn, "number of columns", name)) m.numColumn = 0;
+  char schema[4];
+  std::memcpy(schema, &info[kMdSchemaWord], sizeof schema);
+  std::string text = CleanHeaderText(std::string_view(schema, strnlen(schema, sizeof schema)));
+  (void)server_internal::CopyValue(m.schema, text);
+}
+
+// Reads the text label at the start of a GRID file: the conversions of
+// "%[^0123456789]%2d%*c %3d%*s %5d" over the stream.  Each `got_` flag says
+// whether that conversion was reached and succeeded.
+class GridLabel {
+ public:
+  GridLabel() = default;
+  explicit GridLabel(std::FILE *fp) : fp_(fp) {
+    if (!ReadSource()) return;
+    if (!ReadNumber(2, run_hours)) return;
+    got_run = true;
+    if (std::getc(fp_) == EOF) return;  // %*c
+    if (!ReadNumber(3, forecast_hours)) return;
+    got_forecast = true;
+    if (!SkipWord()) return;
+    if (!ReadNumber(5, date)) return;
+    got_date = true;
+  }
+
+  std::string source;  // at most kGridSourceKept characters of the text before the first digit
+  int run_hours = 0, forecast_hours = 0, date = 0;
+  bool got_source = false, got_run = false, got_forecast = false, got_date = false;
+
+ private:
+  static bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+
+  void SkipBlanks() {
+    int c;
+    while ((c = std::getc(fp_)) != EOF && server_line::IsBlank(static_cast<char>(c))) {
+    }
+    if (c != EOF) std::ungetc(c, fp_);
+  }
+
+  // %[^0123456789]: one or more characters; all are consumed, the first
+  // few are kept (the label may be longer than the field).
+  bool ReadSource() {
+    int c;
+    std::size_t n = 0;
+    while ((c = std::getc(fp_)) != EOF && !IsDigit(c)) {
+      if (source.size() < kGridSourceKept) source += static_cast<char>(c);
+      ++n;
+    }
+    if (c != EOF) std::ungetc(c, fp_);
+    got_source = n > 0;
+    return got_source;
+  }
+
+  // %Nd
+  bool ReadNumber(int width, int &out) {
+    SkipBlanks();
+    int c = std::getc(fp_);
+    int used = 0;
+    bool negative = false;
+    if (c == '-' || c == '+') {
+      negative = c == '-';
+      ++used;
+      c = std::getc(fp_);
+    }
+    int value = 0, digits = 0;
+    while (used < width && IsDigit(c)) {
+      value = value * 10 + (c - '0');
+      ++digits;
+      ++used;
+      c = std::getc(fp_);
+    }
+    if (c != EOF) std::ungetc(c, fp_);
+    if (digits == 0) return false;
+    out = negative ? -value : value;
+    return true;
+  }
+
+  // " %*s ": blanks, a word, blanks.
+  bool SkipWord() {
+    SkipBlanks();
+    int c, n = 0;
+    while ((c = std::getc(fp_)) != EOF && !server_line::IsBlank(static_cast<char>(c))) ++n;
+    if (c != EOF) std::ungetc(c, fp_);
+    return n > 0;
+  }
+
+  std::FILE *fp_ = nullptr;  // only while scanning
+};
+
+void ApplyGridLabel(GridServerStruct &g, const DataFileFacts &facts, const GridLabel &label) {
+  if (facts.header_rc != 0) {
+    PrintSystemError("invokeServerRec", facts.open_errno);
+    Tveprintf("Warning: file %s not found.\n", facts.fullName.c_str());
+    return;
+  }
+  const std::string &name = facts.fullName;
+  if (label.got_source) (void)server_internal::CopyValue(g.dataSource, CleanHeaderText(label.source));
+  if (label.got_run) (void)StoreIfFits(label.run_hours * 10000LL, 6, g.dataTime, "run time", name);
+  if (label.got_forecast) (void)StoreIfFits(label.forecast_hours * 10000LL, 6, g.forecastHour, "forecast hour", name);
+  if (label.got_date) (void)StoreIfFits(YyDddDate(label.date, false), 7, g.dataDate, "date", name);
+}
+
+void ApplyModificationTime(ServerRec &rec, const DataFileFacts &facts) {
+  if (facts.stat_errno != 0) {
+    PrintSystemError(facts.fullName, facts.stat_errno);
+    Tveprintf("Warning: file %s does not exist.\n", facts.fullName.c_str());
+    return;
+  }
+  struct tm utc;
+  if (!gmtime_r(&facts.mtime, &utc)) return;
+  std::int32_t date = rec.fileMdate;
+  if (!StoreIfFits((utc.tm_year + 1900LL) * 1000 + utc.tm_yday + 1, 7, date, "modification date", facts.fullName))
+    return;
+  rec.fileMdate = date;
+  rec.fileMtime = utc.tm_hour * 10000 + utc.tm_min * 100 + utc.tm_sec;
+}
+
+std::string NumberedName(const char *dir, const char *kind, int number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%s%04d", kind, number);
+  return std::string(dir) + name;
+}
+
+std::string FullName(const ServerRec &rec) {
+  switch (rec.DataType) {
+    case AREA: return NumberedName(rec.filePath, "AREA", rec.ServerData.Area.currentNum);
+    case MD: return NumberedName(rec.filePath, "MDXX", rec.ServerData.Md.currentNum);
+    case GRID: return NumberedName(rec.filePath, "GRID", rec.ServerData.Grid.currentNum);
+    case TEXT: return std::string(rec.filePath) + rec.ServerData.Text.fileName;
+    default: return "";
+  }
+}
+
+// Reads what the record's data file holds; prints nothing.
+void LoadDataFile(const ServerRec &rec, DataFileFacts &facts, GridLabel &label) {
+  facts = DataFileFacts{};
+  facts.fullName = FullName(rec);
+  switch (rec.DataType) {
+    case AREA: {
+      int number = rec.ServerData.Area.currentNum;
+      facts.header_rc = number >= 1 && number <= 9999 ? readd_(&number, facts.header) : -1;
+      break;
+    }
+    case MD: {
+      int number = rec.ServerData.Md.currentNum;
+      facts.header_rc = mdinfo_(&number, facts.header);
+      break;
+    }
+    case GRID: {
+      std::FILE *fp = std::fopen(facts.fullName.c_str(), "re");
+      if (!fp) {
+        facts.open_errno = errno;
+        break;
+      }
+      label = GridLabel(fp);
+      std::fclose(fp);
+      facts.header_rc = 0;
+      break;
+    }
+    default:
+      break;
+  }
+  struct stat st;
+  if (stat(facts.fullName.c_str(), &st) != 0) facts.stat_errno = errno;
+  else facts.mtime = st.st_mtime;
+}
+
+}  // namespace
+
+namespace server_internal {
+
+struct ServerDataFile::Facts {
+  DataFileFacts file;
+  GridLabel label;
+  bool loaded = false;
+};
+
+ServerDataFile::ServerDataFile() : facts_(std::make_unique<Facts>()) {}
+ServerDataFile::~ServerDataFile() = default;
+
+void ServerDataFile::Update(ServerRec *rec) {
+  if (rec->DataType < AREA || rec->DataType > TEXT) return;
+  if (!facts_->loaded || facts_->file.fullName != FullName(*rec)) {
+    LoadDataFile(*rec, facts_->file, facts_->label);
+    facts_->loaded = true;
+  }
+  const DataFileFacts &facts = facts_->file;
+  switch (rec->DataType) {
+    case AREA:
+      Tvdprintf("fileFullName: %s\n", facts.fullName.c_str());
+      ApplyAreaHeader(rec->ServerData.Area, facts);
+      break;
+    case MD:
+      ApplyMdHeader(rec->ServerData.Md, facts);
+      break;
+    case GRID:
+      ApplyGridLabel(rec->ServerData.Grid, facts, facts_->label);
+      break;
+    default:
+      break;
+  }
+  ApplyModificationTime(*rec, facts);
+}
+
+}  // namespace server_internal
+
+void readServerDataFile(ServerRec *rec) {
+  server_internal::ServerDataFile file;
+  file.Update(rec);
+}

@@ -1,0 +1,96 @@
+// Helpers shared by the server's command files.  Internal to server/.
+
+#ifndef VARNEK_SERVER_INTERNAL_H
+#define VARNEK_SERVER_INTERNAL_H
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "server/server.h"
+
+namespace server_internal {
+
+// Copies `value` into a string field and zero-fills the rest.  false, with
+// the field unchanged, when the value is longer than the field holds.
+template <std::size_t N>
+[[nodiscard]] bool CopyValue(char (&field)[N], std::string_view value) {
+  if (value.size() >= N) return false;
+  char copy[N] = {};
+  if (!value.empty()) std::memcpy(copy, value.data(), value.size());  // `value` may be the field itself
+  std::memcpy(field, copy, N);
+  return true;
+}
+
+// CopyValue that prints "<who>: <keyword> value "<value>" is longer than
+// <capacity> characters." when the value does not fit.
+template <std::size_t N>
+[[nodiscard]] bool SetValue(char (&field)[N], std::string_view value, const char *who, const char *keyword) {
+  if (CopyValue(field, value)) return true;
+  std::printf("%s: %s value \"%.*s\" is longer than %zu characters.\n", who, keyword,
+              static_cast<int>(value.size()), value.data(), N - 1);
+  return false;
+}
+
+// A directory with "/" appended unless it already ends in one.
+std::string WithSlash(std::string_view dir);
+
+// A file name argument split at its last "/": `dir` up to and including
+// it, `name` after it; no "/" leaves `dir` empty.
+void SplitPath(std::string_view path, std::string &dir, std::string &name);
+
+// What is wrong with a TEXT file name argument: it must be an absolute path
+// or a name without directory, and must name a file (an empty name, or one
+// ending in "/", would be stored as an empty file name, which the
+// availability file cannot carry).
+enum class FileNameProblem { kNone, kRelativeWithDirectory, kNoFileName };
+FileNameProblem CheckFileName(std::string_view path);
+
+// Refuses record number 0 (the argument fetches accept 0 to 200).  Prints
+// "<who>: Invalid record number 0; records are numbered 1 to 200." and
+// returns true for 0.
+[[nodiscard]] bool RefuseRecordZero(int recNum, const char *who);
+
+// Brings records up to date from their data files for INVOKE (see
+// readServerDataFile).  The data file named by a record is read the first
+// time and read again only when a record names another file, so one object
+// serves every record that one command record matches.  Warnings are
+// printed for each record.
+class ServerDataFile {
+ public:
+  ServerDataFile();
+  ~ServerDataFile();
+  ServerDataFile(const ServerDataFile &) = delete;
+  ServerDataFile &operator=(const ServerDataFile &) = delete;
+  void Update(ServerRec *rec);
+
+ private:
+  struct Facts;
+  std::unique_ptr<Facts> facts_;
+};
+
+// The availability file VKServerFile of the working directory, open for
+// the life of the object and closed on every path.  When it cannot be
+// opened, "Cannot open server file." follows the open helper's own message
+// and `fp` is null.
+class AvailabilityFile {
+ public:
+  AvailabilityFile();
+  ~AvailabilityFile();
+  AvailabilityFile(const AvailabilityFile &) = delete;
+  AvailabilityFile &operator=(const AvailabilityFile &) = delete;
+  std::FILE *fp() const { return fp_; }
+
+ private:
+  std::FILE *fp_;
+};
+
+// Whether a slot is in use: Active or Suspend.
+inline bool InUse(const ServerRec &rec) { return rec.Status == Active || rec.Status == Suspend; }
+
+}  // namespace server_internal
+
+#endif  // VARNEK_SERVER_INTERNAL_H
