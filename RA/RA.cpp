@@ -23,39 +23,45 @@ std::int64_t SlotOffset(const RA *file, int pointer) {
 bool ReadAt(std::FILE *fp, std::int64_t offset, void *data, int size) {
   if (size < 0 || offset < 0) return false;
   auto n = static_cast<std::size_t>(size);
-  ssize_t done = 0;
-  while (static_cast<std::size_t>(done) < n) {
-    ssize_t r = pread(fileno(fp), static_cast<char *>(data) + done, n - static_cast<std::size_t>(done),
-                      offset + done);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    done += r;
-  }
-  return true;
+  return RAReadAt(fileno(fp), offset, data, n) == static_cast<ssize_t>(n);
 }
 
 bool WriteAt(std::FILE *fp, std::int64_t offset, const void *data, int size) {
   if (size < 0 || offset < 0) return false;
-  auto n = static_cast<std::size_t>(size);
-  ssize_t done = 0;
-  while (static_cast<std::size_t>(done) < n) {
-    ssize_t r = pwrite(fileno(fp), static_cast<const char *>(data) + done,
-                       n - static_cast<std::size_t>(done), offset + done);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    done += r;
-  }
-  return true;
+  return RAWriteAt(fileno(fp), offset, data, static_cast<std::size_t>(size));
 }
 
 }  // namespace
+
+ssize_t RAReadAt(int fd, std::int64_t offset, void *data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t r = pread(fd, static_cast<char *>(data) + done, size - done, offset + static_cast<off_t>(done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+bool RAWriteAt(int fd, std::int64_t offset, const void *data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t r = pwrite(fd, static_cast<const char *>(data) + done, size - done, offset + static_cast<off_t>(done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    done += static_cast<std::size_t>(r);
+  }
+  return true;
+}
 
 int RAInit(const char *FileName, int BlockSize, int RecSize, int NRecords) {
   if (!FileName || BlockSize < 0 || RecSize <= 0 || NRecords < 0) return 1;
   int fd = open(FileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return 1;
   std::int32_t header[3] = {BlockSize, RecSize, NRecords};
-  bool ok = pwrite(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
+  bool ok = RAWriteAt(fd, 0, header, sizeof header);
   // The block and the slots are zero: extending the file gives zero bytes.
   off_t size = kRAHeaderSize + static_cast<off_t>(BlockSize) + static_cast<off_t>(NRecords) * RecSize;
   ok = ok && ftruncate(fd, size) == 0;

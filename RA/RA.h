@@ -21,9 +21,20 @@
 #ifndef VARNEK_RA_RA_H
 #define VARNEK_RA_RA_H
 
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 inline constexpr int kRAHeaderSize = 12;
+
+// Positioned reads and writes of whole byte ranges on a descriptor, retried
+// when a signal interrupts them; shared by every fixed-layout file.
+// RAReadAt returns the bytes read (fewer at the end of the file) or -1 on a
+// read error; RAWriteAt returns whether every byte was written.
+ssize_t RAReadAt(int fd, std::int64_t offset, void *data, std::size_t size);
+bool RAWriteAt(int fd, std::int64_t offset, const void *data, std::size_t size);
 
 struct RA {
   std::FILE *fp;       // the open stream (unbuffered, read/write); null when not open

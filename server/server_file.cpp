@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "DBase/DBase.h"
+#include "RA/RA.h"
 #include "server/server.h"
 
 namespace {
@@ -29,31 +30,6 @@ off_t RecordOffset(int recPointer) { return static_cast<off_t>(recPointer - 1) *
 
 bool ValidRecordNumber(int recPointer) { return recPointer >= 1 && recPointer <= kServerRecords; }
 
-// Reads up to `size` bytes at `offset`; returns how many were read (fewer
-// at the end of the file), or -1 on a read error.
-ssize_t ReadAt(int fd, off_t offset, char *data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t r = pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return -1;
-    if (r == 0) break;
-    done += static_cast<std::size_t>(r);
-  }
-  return static_cast<ssize_t>(done);
-}
-
-bool WriteAt(int fd, off_t offset, const char *data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t r = pwrite(fd, data + done, size - done, offset + static_cast<off_t>(done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    done += static_cast<std::size_t>(r);
-  }
-  return true;
-}
-
 }  // namespace
 
 int installServerFile(const char *fname) {
@@ -61,7 +37,7 @@ int installServerFile(const char *fname) {
   for (int n = 1; n <= kServerRecords; ++n) image[static_cast<std::size_t>(n) * kServerLineBytes - 1] = '\n';
   int fd = open(fname, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return -1;
-  bool ok = WriteAt(fd, 0, image.data(), image.size());
+  bool ok = RAWriteAt(fd, 0, image.data(), image.size());
   // The set-group-ID bit marks the file as the server's published table;
   // the other mode bits are kept.
   struct stat st;
@@ -104,7 +80,7 @@ int readServerRecords(int first, int last, ServerRec *recs, int *results, std::F
   auto count = static_cast<std::size_t>(last - first + 1);
   std::vector<char> lines(count * kServerLineBytes);
   if (setFileLock(fp, 'r') == -1) std::printf("ReadServerFile: Cannot lock file for read\n");
-  ssize_t got = ReadAt(fileno(fp), RecordOffset(first), lines.data(), count * kServerLineBytes - 1);
+  ssize_t got = RAReadAt(fileno(fp), RecordOffset(first), lines.data(), count * kServerLineBytes - 1);
   if (setFileLock(fp, 'u') == -1) std::printf("ReadServerFile: Cannot unlock read lock\n");
   std::size_t available = got > 0 ? static_cast<std::size_t>(got) : 0;
   for (std::size_t i = 0; i < count; ++i) {
@@ -137,7 +113,7 @@ int WriteServerFile(int recPointer, const ServerRec *rec, std::FILE *fp) {
     return -1;
   }
   if (setFileLock(fp, 'w') == -1) std::printf("WriteServerFile: Cannot lock file for write\n");
-  bool written = WriteAt(fileno(fp), RecordOffset(recPointer), line, sizeof line);
+  bool written = RAWriteAt(fileno(fp), RecordOffset(recPointer), line, sizeof line);
   int saved_errno = errno;
   if (setFileLock(fp, 'u') == -1) std::printf("WriteServerFile: Cannot unlock write lock\n");
   if (!written) {
