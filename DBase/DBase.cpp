@@ -1,32 +1,32 @@
+// Record files shared between processes: each record read or write under a
+// whole-file lock.
+
 #include "DBase/DBase.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 
+#include "posix/posix.h"
+
+namespace {
+
+constexpr posix::LockNotes kReadNotes = {"DBRead: Cannot lock file for read", "DBRead: Cannot unlock read lock"};
+constexpr posix::LockNotes kWriteNotes = {"DBWrite: Cannot lock file for write",
+                                          "DBWrite: Cannot unlock write lock"};
+
+}  // namespace
+
 int setFileLock(std::FILE *fp, char lockType) {
-  struct flock lock = {};
+  if (!fp) return -1;
   switch (lockType) {
-    case 'r': lock.l_type = F_RDLCK; break;
-    case 'w': lock.l_type = F_WRLCK; break;
-    case 'u': lock.l_type = F_UNLCK; break;
+    case 'r': return posix::LockWholeFile(fileno(fp), posix::LockKind::kShared);
+    case 'w': return posix::LockWholeFile(fileno(fp), posix::LockKind::kExclusive);
+    case 'u': return posix::UnlockWholeFile(fileno(fp));
     default: return -1;
   }
-  if (!fp) return -1;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 0;  // to the end of the file, including bytes appended later
-  int rc;
-  do {
-    rc = fcntl(fileno(fp), F_SETLKW, &lock);
-  } while (rc == -1 && errno == EINTR);
-  return rc == 0 ? 0 : -1;
 }
 
-int DBInit(const char *FileName, int SizeofRec, int NRecords) {
-  return RAInit(FileName, 0, SizeofRec, NRecords);
+int DBInit(const char *FileName, int SizeofRec, int NRecords, int *error) {
+  return RAInit(FileName, 0, SizeofRec, NRecords, error);
 }
 
 int DBOpen(DBase *DB, const char *FileName, const char *LockFile) {
@@ -34,17 +34,15 @@ int DBOpen(DBase *DB, const char *FileName, const char *LockFile) {
 }
 
 int DBRead(DBase *DB, int Rec, void *Data) {
-  if (setFileLock(DB->File.fp, 'r') == -1) std::printf("DBRead: Cannot lock file for read\n");
-  int rc = RAReadRec(&DB->File, Rec, Data);
-  if (setFileLock(DB->File.fp, 'u') == -1) std::printf("DBRead: Cannot unlock read lock\n");
-  return rc;
+  if (!DB || !DB->File.fp) return RAReadRec(DB ? &DB->File : nullptr, Rec, Data);
+  posix::ScopedLock lock(fileno(DB->File.fp), posix::LockKind::kShared, kReadNotes);
+  return RAReadRec(&DB->File, Rec, Data);
 }
 
 int DBWrite(DBase *DB, int Rec, const void *Data) {
-  if (setFileLock(DB->File.fp, 'w') == -1) std::printf("DBWrite: Cannot lock file for write\n");
-  int rc = RAWriteRec(&DB->File, Rec, Data);
-  if (setFileLock(DB->File.fp, 'u') == -1) std::printf("DBWrite: Cannot unlock write lock\n");
-  return rc;
+  if (!DB || !DB->File.fp) return 1;
+  posix::ScopedLock lock(fileno(DB->File.fp), posix::LockKind::kExclusive, kWriteNotes);
+  return RAWriteRec(&DB->File, Rec, Data);
 }
 
 int DBClose(DBase *DB) { return DB ? RAClose(&DB->File) : -1; }

@@ -22,8 +22,8 @@ struct DBase {
   RA File;
 };
 
-// RAInit with a block size of 0.
-[[nodiscard]] int DBInit(const char *FileName, int SizeofRec, int NRecords);
+// RAInit with a block size of 0 (`error` as there).
+[[nodiscard]] int DBInit(const char *FileName, int SizeofRec, int NRecords, int *error = nullptr);
 
 // RAOpen on the handle's file; 1 when it cannot be opened.
 [[nodiscard]] int DBOpen(DBase *DB, const char *FileName, const char *LockFile);
@@ -40,7 +40,8 @@ struct DBase {
 // when the lock calls fail.  0 or 1.
 [[nodiscard]] int DBWrite(DBase *DB, int Rec, const void *Data);
 
-int DBClose(DBase *DB);
+// RAClose of its file: 0, or -1 when the close fails.
+[[nodiscard]] int DBClose(DBase *DB);
 
 // Whole-file advisory lock on the stream's file: 'r' shared, 'w' exclusive,
 // 'u' release.  Waits until the lock is granted (retrying when a signal

@@ -96,7 +96,7 @@ struct LOGFILE_TYPE {
 [[nodiscard]] int Logfile_ReadBlk(LOGFILE_TYPE *Logfile, BLOCK_TYPE *Data);
 [[nodiscard]] int Logfile_WriteBlk(LOGFILE_TYPE *Logfile, const BLOCK_TYPE *Data);
 // 0, or -1 when the close fails.
-int Logfile_Close(LOGFILE_TYPE *Logfile);
+[[nodiscard]] int Logfile_Close(LOGFILE_TYPE *Logfile);
 
 // ---------------------------------------------------------------------------
 // Writer (logwriter).
@@ -147,17 +147,17 @@ void Write_Textfile_Record(LOGFILE_TYPE Logfile, const char *Textfile, std::FILE
 
 // Listings and searches: a newline, the matching entries as screen lines in
 // time order, then "\nDone.\n".  Each returns 0.
-int Display_Whole_Logfile(LOGFILE_TYPE Logfile);
-int Search_Text_in_Logfile(LOGFILE_TYPE Logfile, const char *User_Text);
-int Search_Date_in_Logfile(LOGFILE_TYPE Logfile, int Date);
-int Search_Status_in_Logfile(LOGFILE_TYPE Logfile, const char *Status);
-int Display_Last_Records(LOGFILE_TYPE Logfile, int Total_Records);
+[[nodiscard]] int Display_Whole_Logfile(LOGFILE_TYPE Logfile);
+[[nodiscard]] int Search_Text_in_Logfile(LOGFILE_TYPE Logfile, const char *User_Text);
+[[nodiscard]] int Search_Date_in_Logfile(LOGFILE_TYPE Logfile, int Date);
+[[nodiscard]] int Search_Status_in_Logfile(LOGFILE_TYPE Logfile, const char *Status);
+[[nodiscard]] int Display_Last_Records(LOGFILE_TYPE Logfile, int Total_Records);
 
 // Copies every entry in time order to the text file `Textfile` (created or
 // truncated), with the messages "\nCreating a text file - %s\n", "\nDone."
 // and "\n\nTotal records copied: %d\n\n".  1 after printing
 // "Cannot create text file %s\n" when the file cannot be created; nothing is
 // written then.
-int Copy_Logfile_to_Textfile(LOGFILE_TYPE Logfile, const char *Textfile);
+[[nodiscard]] int Copy_Logfile_to_Textfile(LOGFILE_TYPE Logfile, const char *Textfile);
 
 #endif  // VARNEK_LOGFILE_LOGFILE_H

@@ -26,7 +26,7 @@ int Logfile_Open(LOGFILE_TYPE *Logfile, const char *FileName, const char *LockFi
   // Entries are read straight into fixed-size records: a file of another
   // layout is not a log.
   if (Logfile->File.BlockSize != kLogBlockSize || Logfile->File.RecSize != kLogRecordSize) {
-    RAClose(&Logfile->File);
+    (void)RAClose(&Logfile->File);
     return 1;
   }
   return 0;

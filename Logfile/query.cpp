@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Logfile/Logfile.h"
+#include "posix/posix.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ int Open_Logfile(LOGFILE_TYPE *Logfile, const char *Filename) {
   const BLOCK_TYPE &b = Logfile->Block;
   if (Logfile_ReadBlk(Logfile, &Logfile->Block) != 0 || b.Current_Record < 1 ||
       b.Current_Record > kLogRecords || b.Log_Record_Count < 1 || b.Log_Record_Count > kLogRecords) {
-    Logfile_Close(Logfile);
+    (void)Logfile_Close(Logfile);
     return 1;
   }
   return 0;
@@ -125,7 +126,9 @@ int Display_Last_Records(LOGFILE_TYPE Logfile, int Total_Records) {
 }
 
 int Copy_Logfile_to_Textfile(LOGFILE_TYPE Logfile, const char *Textfile) {
-  std::FILE *out = Textfile ? std::fopen(Textfile, "w") : nullptr;
+  posix::File file;
+  std::FILE *out = nullptr;
+  if (Textfile && posix::CreateTruncate(Textfile, file) == 0 && (out = fdopen(file.fd(), "w"))) (void)file.Release();
   if (!out) {
     std::printf("Cannot create text file %s\n", Textfile ? Textfile : "");
     return 1;

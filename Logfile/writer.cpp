@@ -1,15 +1,15 @@
 // Appending entries to the operations log.
 
-#include <unistd.h>
+#include <unistd.h>  // getpid
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
 
-#include "DBase/DBase.h"
 #include "Logfile/Logfile.h"
 #include "host/host.h"
+#include "posix/posix.h"
 
 namespace {
 
@@ -39,18 +39,15 @@ int Create_Logfile(LOGFILE_TYPE *Logfile, const char *Filename, const char *Lock
   // Build the log under a private name and link it into place: the name
   // either does not exist or names a complete log with its block.
   std::string temporary = std::string(Filename) + ".new." + std::to_string(getpid());
-  if (Logfile_Init(temporary.c_str(), kLogBlockSize, kLogRecordSize, kLogRecords) != 0) {
-    unlink(temporary.c_str());
-    return 1;
-  }
+  if (Logfile_Init(temporary.c_str(), kLogBlockSize, kLogRecordSize, kLogRecords) != 0) return 1;
   if (Logfile_Open(Logfile, temporary.c_str(), LockFile) != 0) {
-    unlink(temporary.c_str());
+    (void)posix::Unlink(temporary.c_str());
     return 1;
   }
   int rc = Logfile_WriteBlk(Logfile, &Logfile->Block);
-  if (rc == 0 && link(temporary.c_str(), Filename) != 0) rc = 1;
-  unlink(temporary.c_str());
-  if (rc != 0) Logfile_Close(Logfile);
+  if (rc == 0 && posix::Link(temporary.c_str(), Filename) != 0) rc = 1;
+  (void)posix::Unlink(temporary.c_str());
+  if (rc != 0) (void)Logfile_Close(Logfile);
   return rc;
 }
 
@@ -90,12 +87,14 @@ int logwriter_(const char *Filename, const char *ProgramName, const char *Functi
     else if (Logfile_Open(&log, Filename, lock_file.c_str()) != 0) return 1;
   }
 
-  // One writer at a time from the block read to the entry write.  A lock
-  // that cannot be taken does not stop the entry.
-  int locked = setFileLock(log.File.fp, 'w');
-  int rc = created ? 0 : Update_Logfile(&log);
-  if (rc == 0) rc = Logfile_Write(&log, log.Block.Current_Record, &log.Record);
-  if (locked == 0) (void)setFileLock(log.File.fp, 'u');
+  int rc;
+  {
+    // One writer at a time from the block read to the entry write.  A lock
+    // that cannot be taken does not stop the entry.
+    posix::ScopedLock lock(fileno(log.File.fp), posix::LockKind::kExclusive);
+    rc = created ? 0 : Update_Logfile(&log);
+    if (rc == 0) rc = Logfile_Write(&log, log.Block.Current_Record, &log.Record);
+  }
   if (Logfile_Close(&log) != 0) rc = 1;
   return rc;
 }

@@ -5,12 +5,13 @@
 #include "RA/RA.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+
+#include "posix/posix.h"
 
 namespace {
 
@@ -23,58 +24,46 @@ std::int64_t SlotOffset(const RA *file, int pointer) {
 bool ReadAt(std::FILE *fp, std::int64_t offset, void *data, int size) {
   if (size < 0 || offset < 0) return false;
   auto n = static_cast<std::size_t>(size);
-  return RAReadAt(fileno(fp), offset, data, n) == static_cast<ssize_t>(n);
+  return posix::ReadAt(fileno(fp), offset, data, n) == static_cast<ssize_t>(n);
 }
 
 bool WriteAt(std::FILE *fp, std::int64_t offset, const void *data, int size) {
   if (size < 0 || offset < 0) return false;
-  return RAWriteAt(fileno(fp), offset, data, static_cast<std::size_t>(size));
+  return posix::WriteAt(fileno(fp), offset, data, static_cast<std::size_t>(size));
 }
 
 }  // namespace
 
-ssize_t RAReadAt(int fd, std::int64_t offset, void *data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t r = pread(fd, static_cast<char *>(data) + done, size - done, offset + static_cast<off_t>(done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return -1;
-    if (r == 0) break;
-    done += static_cast<std::size_t>(r);
-  }
-  return static_cast<ssize_t>(done);
-}
-
-bool RAWriteAt(int fd, std::int64_t offset, const void *data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t r = pwrite(fd, static_cast<const char *>(data) + done, size - done, offset + static_cast<off_t>(done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    done += static_cast<std::size_t>(r);
-  }
-  return true;
-}
-
-int RAInit(const char *FileName, int BlockSize, int RecSize, int NRecords) {
+int RAInit(const char *FileName, int BlockSize, int RecSize, int NRecords, int *error) {
+  if (error) *error = EINVAL;
   if (!FileName || BlockSize < 0 || RecSize <= 0 || NRecords < 0) return 1;
-  int fd = open(FileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return 1;
-  std::int32_t header[3] = {BlockSize, RecSize, NRecords};
-  bool ok = RAWriteAt(fd, 0, header, sizeof header);
-  // The block and the slots are zero: extending the file gives zero bytes.
-  off_t size = kRAHeaderSize + static_cast<off_t>(BlockSize) + static_cast<off_t>(NRecords) * RecSize;
-  ok = ok && ftruncate(fd, size) == 0;
-  ok = (close(fd) == 0) && ok;
-  return ok ? 0 : 1;
+  int rc = posix::ReplaceFile(FileName, 0666, [&](int fd) {
+    std::int32_t header[3] = {BlockSize, RecSize, NRecords};
+    if (!posix::WriteAt(fd, 0, header, sizeof header)) return false;
+    // The block and the slots are written as zero bytes, not left as a hole:
+    // a full disk shows here, not at a later record write.
+    static const char kZeros[65536] = {};
+    std::int64_t size = kRAHeaderSize + std::int64_t{BlockSize} + std::int64_t{NRecords} * RecSize;
+    for (std::int64_t at = kRAHeaderSize; at < size;) {
+      auto n = static_cast<std::size_t>(std::min<std::int64_t>(size - at, sizeof kZeros));
+      if (!posix::WriteAt(fd, at, kZeros, n)) return false;
+      at += static_cast<std::int64_t>(n);
+    }
+    return true;
+  });
+  if (error) *error = rc;
+  return rc == 0 ? 0 : 1;
 }
 
 int RAOpen(RA *File, const char *FileName, const char *LockFile) {
   if (!File) return 1;
   File->fp = nullptr;
   if (!FileName) return 1;
-  std::FILE *fp = std::fopen(FileName, "r+be");
+  posix::File file;
+  if (posix::OpenExisting(FileName, O_RDWR, file) != 0) return 1;
+  std::FILE *fp = fdopen(file.fd(), "r+b");
   if (!fp) return 1;
+  (void)file.Release();
   std::setvbuf(fp, nullptr, _IONBF, 0);
   std::int32_t header[3] = {0, 0, 0};
   if (!ReadAt(fp, 0, header, sizeof header) || header[0] < 0 || header[1] <= 0 || header[2] < 0) {

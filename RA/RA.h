@@ -21,20 +21,11 @@
 #ifndef VARNEK_RA_RA_H
 #define VARNEK_RA_RA_H
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 inline constexpr int kRAHeaderSize = 12;
-
-// Positioned reads and writes of whole byte ranges on a descriptor, retried
-// when a signal interrupts them; shared by every fixed-layout file.
-// RAReadAt returns the bytes read (fewer at the end of the file) or -1 on a
-// read error; RAWriteAt returns whether every byte was written.
-ssize_t RAReadAt(int fd, std::int64_t offset, void *data, std::size_t size);
-bool RAWriteAt(int fd, std::int64_t offset, const void *data, std::size_t size);
 
 struct RA {
   std::FILE *fp;       // the open stream (unbuffered, read/write); null when not open
@@ -45,10 +36,13 @@ struct RA {
   char LockFile[80];   // name given at open, only stored
 };
 
-// Creates or truncates `FileName` with the header, BlockSize zero bytes and
-// NRecords zero slots.  0, or 1 when the sizes are negative or the file
-// cannot be created or written.
-[[nodiscard]] int RAInit(const char *FileName, int BlockSize, int RecSize, int NRecords);
+// Creates `FileName` anew with the header, BlockSize zero bytes and NRecords
+// zero slots, replacing a file of that name.  The new file is written under
+// a temporary name and renamed into place, so the name never holds a half
+// made file.  0, or 1 when the sizes are negative or the file cannot be
+// created, written or renamed (then a file of that name is unchanged).
+// `error`, when given, receives the errno value of the failure.
+[[nodiscard]] int RAInit(const char *FileName, int BlockSize, int RecSize, int NRecords, int *error = nullptr);
 
 // Opens an existing file for reading and writing (never creates one) and
 // reads its header.  1 with `File->fp` null when the file cannot be opened
@@ -56,7 +50,7 @@ struct RA {
 [[nodiscard]] int RAOpen(RA *File, const char *FileName, const char *LockFile);
 
 // Closes the stream: 0, or -1 when the close fails.
-int RAClose(RA *File);
+[[nodiscard]] int RAClose(RA *File);
 
 // Reads slot `Pointer` (RecSize bytes) into `Rec`.  1 when the whole record
 // cannot be read (past the end of the file, a negative slot); then `Rec` is

@@ -33,7 +33,7 @@ int main(int argc, char **argv) {
     r.Data.Area.EndFrame = n + 3;
     if (DBWrite(&db, n, &r) != 0) return 3;
   }
-  DBClose(&db);
+  (void)DBClose(&db);
 
   const std::vector<std::vector<std::string>> commands = {
       {"/bin/cat", kClientFile}, {bin + "/vkc", "LIST", "1", "200"}, {bin + "/vkc", "SET", "7", "INC=15"}};

@@ -42,14 +42,10 @@ Boolean ValidateArgs2(int *Arg1, int *Arg2, int MaxValue) {
 int GetStrArg(const char *Option, char *Value, std::size_t Size, const char *Default) {
   const char *text = Default;
   int rc = Tvcmdstr(Option, 1, Default, &text);
-  if (text == Value) return rc;  // the default is the field itself
-  std::size_t length = text ? std::strlen(text) : 0;
-  if (length >= Size) {
+  if (!CopyField(Value, Size, text ? text : "")) {
     std::printf("VKC error: %s value is longer than %zu characters.\n", Option, Size - 1);
     return kValueTooLong;
   }
-  std::memset(Value, 0, Size);
-  if (length) std::memcpy(Value, text, length);
   return rc;
 }
 
@@ -57,8 +53,7 @@ int GetListArg(const char *Option, const char *const *List, int Default) {
   const char *value = "NONE";
   (void)Tvcmdstr(Option, 1, "NONE", &value);
   if (std::strcmp(value, "NONE") == 0) return Default;
-  for (int i = 0; std::strcmp(List[i], "XENDX") != 0; ++i)
-    if (std::strcmp(List[i], value) == 0) return i;
+  if (int index = WordIndex(List, value); index >= 0) return index;
   if (verbose) std::printf("Undefined command option ...\n");
   return Default;
 }
@@ -77,12 +72,9 @@ void ReadDataType(int *DataTypeMask) {
   for (int i = 1; i <= count; ++i) {
     const char *word = "NONE";
     (void)Tvcmdstr("TYPE", i, "NONE", &word);
-    std::string_view w(word);
-    if (w == "AREA") *DataTypeMask |= 1 << AREA;
-    else if (w == "MD") *DataTypeMask |= 1 << MD;
-    else if (w == "GRID") *DataTypeMask |= 1 << GRID;
-    else if (w == "TEXT") *DataTypeMask |= 1 << TEXT;
-    else if (w == "ALL") *DataTypeMask = 0xFFF;
+    FileTypes type = UNKNOWN;
+    if (DataTypeFromWord(word, type)) *DataTypeMask |= 1 << type;
+    else if (std::string_view(word) == "ALL") *DataTypeMask = 0xFFF;
     else if (verbose) std::printf("Invalid type specifier ...\n");
   }
 }

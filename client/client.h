@@ -4,8 +4,13 @@
 //
 // Every handler below is called by the driver without arguments (except
 // where a mode is passed), fetches its own arguments from the host runtime,
-// prints its results on standard output and returns nothing the driver
-// looks at.
+// prints its results on standard output and returns its status to the
+// driver, which turns it into the program's exit status:
+//
+//   kClientOk      the command ran, or was refused with a message: status 0;
+//   kClientFailed  the run ends with status 1: a failure the command's
+//                  documented behaviour ends that way, or a change that
+//                  could not be stored (reported on the error stream).
 
 #ifndef VARNEK_CLIENT_CLIENT_H
 #define VARNEK_CLIENT_CLIENT_H
@@ -15,7 +20,12 @@
 #include <type_traits>
 
 #include "DBase/DBase.h"
-#include "driver/driver.h"
+#include "vocab/vocab.h"
+
+// Results of the client's handlers and helpers.
+inline constexpr int kClientOk = 0;
+inline constexpr int kClientFailed = 1;
+inline constexpr int kClientRefused = -1;  // refused with a message; nothing changed
 
 // ---------------------------------------------------------------------------
 // Record files of the client (layouts in docs/client_files.md).  Records are
@@ -230,89 +240,116 @@ static_assert(std::is_trivially_copyable_v<ServerListRec> && std::is_standard_la
 // update.  True when it is open; otherwise prints `Text` on a line of its own
 // (when `verbose` is non-zero) and returns False.  A file whose record size
 // is not that of its records does not open.
-Boolean OpenVarnekDB(DBase *File, const char *Name, const char *Text);
+[[nodiscard]] Boolean OpenVarnekDB(DBase *File, const char *Name, const char *Text);
 
 // Record reads that also end every string inside its field (the files may
 // have been edited by hand).  Results as DBRead: 0, or 1 with the record
 // cleared.
-int ReadClientRec(DBase *File, int Rec, ClientRec *Record);
-int ReadServerListRec(DBase *File, int Rec, ServerListRec *Record);
+[[nodiscard]] int ReadClientRec(DBase *File, int Rec, ClientRec *Record);
+[[nodiscard]] int ReadServerListRec(DBase *File, int Rec, ServerListRec *Record);
 
-// The word of a status or data type, or "?" for a value outside the table.
-const char *StatusWord(int status);
-const char *TypeWord(int type);
+// Writes record `Rec`: kClientOk, or kClientFailed after reporting
+// "Client Record <n> not written: <reason>" (or "ServerList Record ...") on
+// the error stream.
+[[nodiscard]] int WriteClientRec(DBase *File, int Rec, const ClientRec *Record);
+[[nodiscard]] int WriteServerListRec(DBase *File, int Rec, const ServerListRec *Record);
+
+// Closes a record file opened by OpenVarnekDB.  Every write has reached the
+// file when it returned, so a failed close loses nothing.
+void CloseVarnekDB(DBase *File);
 
 // A fresh record of a type with the defaults of CREATE.
 ClientRec ClientDefaults(int type);
 
+// The verbose-level file and the VERBOSE command.
+inline constexpr const char *kVerboseFile = "VKCVerboseLevel";
+
+// The client's start-up step: reads the level from the verbose-level file
+// when it exists, creates the file holding the current level otherwise.
+// kClientOk, or kClientFailed after printing "Can't open file %s for read\n"
+// or "Can't open file %s for write\n".
+[[nodiscard]] int LoadVerboseLevel();
+
+// VERBOSE [level]: prints the level, or sets it and rewrites the file
+// (kClientFailed after "Can't open file %s for write\n").
+[[nodiscard]] int SetVerboseLevel();
+
 // INSTALL and UNINSTALL of the client's working directory.
-void InstallClient();
-void UnInstallClient();
+[[nodiscard]] int InstallClient();
+[[nodiscard]] int UnInstallClient();
 
 // CREATE (1), SET (2) and DELETE (3) of one client record.
-void SetClientRec(int Mode);
+[[nodiscard]] int SetClientRec(int Mode);
 
 // LIST: mode 0 takes range and type mask from the command line; mode 1
 // lists brec..erec of type dtype.
-void ListClientFile(int mode, int brec, int erec, int dtype);
-void ReportClientFile();
-void ClientReset();
-void ListData();
+[[nodiscard]] int ListClientFile(int mode, int brec, int erec, int dtype);
+
+// The listing of records first..last of the types in `mask` (bit n for
+// FileTypes n) from an open client file.  A null `file` stands for a file
+// that could not be opened (its message has been printed): only the totals
+// line with zero counts follows.
+void ListClientRecords(DBase *file, int first, int last, int mask);
+[[nodiscard]] int ReportClientFile();
+[[nodiscard]] int ClientReset();
+[[nodiscard]] int ListData();
 
 // Availability comparison and the cycle.
-void ClientCompare();
-void Cycle();
-void Transfer();
+[[nodiscard]] int ClientCompare();
+[[nodiscard]] int Cycle();
+[[nodiscard]] int Transfer();
 
 // Frame loading and looping.
-void ClientLoop();
-void ClientStopLoop();
-void ClientLoad();
+[[nodiscard]] int ClientLoop();
+[[nodiscard]] int ClientStopLoop();
+[[nodiscard]] int ClientLoad();
 
 // The operations log printed to a text file (PRINTLOG).
-void PrintLogfile();
+[[nodiscard]] int PrintLogfile();
 
 // Runs a host command line (Tvskeyin), prints it after its own output when
 // `verbose` is above 1, and appends an "Exec" entry to the operations log
 // whatever the result.  Returns the command program's exit status, -1 when
 // it could not be started or was killed, -2 when no such command exists.
-int Exec(const char *Cmd);
+[[nodiscard]] int Exec(const char *Cmd);
 
 // The server list.
-void ListServerListFile();
-void CreateServerListRec();
-void SetServerListRec();
+[[nodiscard]] int ListServerListFile();
+[[nodiscard]] int CreateServerListRec();
+[[nodiscard]] int SetServerListRec();
 
 // The background job.
-void ClientBGJob();
-void ClientBGOff();
+[[nodiscard]] int ClientBGJob();
+[[nodiscard]] int ClientBGOff();
 
 // ---------------------------------------------------------------------------
 // Record commands.
 
 // Write a fresh record of the type, with the defaults of CREATE, to record
-// `Pointer`.
-void SetClientAreaDef(DBase *ClientFile, int Pointer);
-void SetClientGridDef(DBase *ClientFile, int Pointer);
-void SetClientPntsDef(DBase *ClientFile, int Pointer);
-void SetClientTextDef(DBase *ClientFile, int Pointer);
+// `Pointer`.  kClientOk, or kClientFailed when it could not be written.
+[[nodiscard]] int SetClientAreaDef(DBase *ClientFile, int Pointer);
+[[nodiscard]] int SetClientGridDef(DBase *ClientFile, int Pointer);
+[[nodiscard]] int SetClientPntsDef(DBase *ClientFile, int Pointer);
+[[nodiscard]] int SetClientTextDef(DBase *ClientFile, int Pointer);
 
 // Read record `Pointer`, apply the command line's keywords, write it back.
-// Mode of the AREA update: 1 CREATE, 2 SET.
-void UpdateClientAreaRec(DBase *ClientFile, int Pointer, int Mode);
-void UpdateClientGridRec(DBase *ClientFile, int Pointer);
-void UpdateClientPntsRec(DBase *ClientFile, int Pointer);
-void UpdateClientTextRec(DBase *ClientFile, int Pointer);
+// Mode of the AREA update: 1 CREATE, 2 SET.  kClientOk when written;
+// kClientRefused when the command was refused with a message and nothing
+// written; kClientFailed when the record could not be written.
+[[nodiscard]] int UpdateClientAreaRec(DBase *ClientFile, int Pointer, int Mode);
+[[nodiscard]] int UpdateClientGridRec(DBase *ClientFile, int Pointer);
+[[nodiscard]] int UpdateClientPntsRec(DBase *ClientFile, int Pointer);
+[[nodiscard]] int UpdateClientTextRec(DBase *ClientFile, int Pointer);
 
 // Applies the command line's keywords of a record's type to `record` in
 // memory.  False when the command is refused (RES with MAG, a value longer
 // than its field): the record must not be written.  `registration` is set
 // when the local dataset is to be registered (SETREG) after the write.
-bool ApplyClientKeywords(ClientRec &record, int Mode, bool &registration);
+[[nodiscard]] bool ApplyClientKeywords(ClientRec &record, int Mode, bool &registration);
 
 // The host command that registers a record's local dataset:
 // "SETREG ADD LOC/<Descriptor> <type> <BegWS> <EndWS>", run through Exec.
-int RegisterLocalDataset(const ClientRec &record);
+[[nodiscard]] int RegisterLocalDataset(const ClientRec &record);
 
 // ---------------------------------------------------------------------------
 // Argument helpers shared by the client commands.
@@ -320,27 +357,27 @@ int RegisterLocalDataset(const ClientRec &record);
 // One optional record number (positional 2, default 1, 1..MaxValue).  False
 // after "Invalid number of positional arguments ..." (when `verbose`) for
 // more than one, or after the runtime's diagnostic for a bad number.
-Boolean ValidateArgs1(int *Arg1, int MaxValue);
+[[nodiscard]] Boolean ValidateArgs1(int *Arg1, int MaxValue);
 
 // A record range: positional 2 (default 1) and 3 (default Arg1), each
 // 1..MaxValue; the command word and one or two numbers are required.
-Boolean ValidateArgs2(int *Arg1, int *Arg2, int MaxValue);
+[[nodiscard]] Boolean ValidateArgs2(int *Arg1, int *Arg2, int MaxValue);
 
 // Fetches value 1 of `Option` as a string (default `Default`) into the field
 // `Value` and returns the fetcher's code.  A value longer than the field
 // holds is refused: the field is left as it was, "VKC error: <Option> value
 // is longer than N characters." is printed and kValueTooLong returned.
 inline constexpr int kValueTooLong = -9001;
-int GetStrArg(const char *Option, char *Value, std::size_t Size, const char *Default);
+[[nodiscard]] int GetStrArg(const char *Option, char *Value, std::size_t Size, const char *Default);
 template <std::size_t N>
-int GetStrArg(const char *Option, char (&Value)[N], const char *Default) {
+[[nodiscard]] int GetStrArg(const char *Option, char (&Value)[N], const char *Default) {
   return GetStrArg(Option, Value, N, Default);
 }
 
 // Index of the value of `Option` in the word list `List` (closed by
 // "XENDX"), or `Default` when the keyword is absent, "NONE", or not in the
 // list (then "Undefined command option ..." when `verbose`).
-int GetListArg(const char *Option, const char *const *List, int Default);
+[[nodiscard]] int GetListArg(const char *Option, const char *const *List, int Default);
 
 // A yes/no keyword (N Y NO YES FALSE TRUE F T): True or False in `*Data`,
 // `Default` when absent or not a yes/no word.
@@ -363,16 +400,20 @@ char *WriteSize(char *Op, int BegSize, int EndSize);
 // Server list, install, availability fetch.
 
 // Applies VERSION, NAME, ADDRESS and GROUP to entry `Pointer` and writes it
-// (not when GROUP ends up empty, nor when a value is refused).
-void UpdateServerListRec(DBase *ServerListFile, int Pointer);
+// (not when GROUP ends up empty, nor when a value is refused).  kClientOk
+// when it was written; kClientRefused when it was not (the reason is
+// printed); kClientFailed when the write failed.
+[[nodiscard]] int UpdateServerListRec(DBase *ServerListFile, int Pointer);
 
 // Fills `IP` (REQUIRES: room for 20 characters) with the address routed for
-// `Group` in $HOME/tavrin/data/TVTABLE.TXT, or the empty string; returns
-// `IP`.  Ends the program with status 1 when the table cannot be read.
-char *GetIP(const char *Group, char *IP);
+// `Group` in $HOME/tavrin/data/TVTABLE.TXT, or the empty string.  kClientOk,
+// or kClientFailed when the table cannot be read (after
+// "Fail to open %s for read\n" when `verbose` is above 1; `IP` is then
+// empty): the caller decides whether that ends the run.
+[[nodiscard]] int GetIP(const char *Group, char *IP);
 
 // Fetches a server's availability text into "COMPARE2" with the host's
 // text-read command under a time limit; returns Exec's status.
-int QOLAreadAvailFile(const char *group, int Version);
+[[nodiscard]] int QOLAreadAvailFile(const char *group, int Version);
 
 #endif  // VARNEK_CLIENT_CLIENT_H

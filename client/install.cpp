@@ -5,41 +5,46 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 
 #include "client/client.h"
 #include "host/host.h"
+#include "posix/posix.h"
 
 namespace {
 
 // Runs a shell command line; output already printed comes first.
-void Shell(const char *command) {
-  std::fflush(stdout);
-  int ignored = std::system(command);
-  (void)ignored;
-}
+void Shell(const char *command) { (void)posix::RunShell(command); }
 
 void SetGroupId(const char *file) {
   struct stat st;
-  if (stat(file, &st) == 0) chmod(file, st.st_mode | 02000);
+  if (stat(file, &st) == 0) (void)chmod(file, st.st_mode | 02000);
 }
 
+// Writes a script whole (under a temporary name, then renamed).
 bool WriteScript(const char *name, const char *text) {
-  std::FILE *f = std::fopen(name, "w");
-  if (!f) return false;
-  std::fputs(text, f);
-  std::fclose(f);
-  return true;
+  return posix::ReplaceFile(name, 0666, [text](int fd) { return posix::WriteAll(fd, text, std::strlen(text)); }) == 0;
+}
+
+// Creates one record file of `count` empty records; kClientFailed after a
+// message when it cannot be created.
+int CreateRecordFile(const char *name, int size, int count) {
+  int error = 0;
+  if (DBInit(name, size, count, &error) == 0) return kClientOk;
+  Tveprintf("INSTALL: cannot create %s: %s\n", name, posix::ErrorText(error).c_str());
+  return kClientFailed;
 }
 
 }  // namespace
 
-void InstallClient() {
-  (void)DBInit(kClientFile, sizeof(ClientRec), kClientRecords);
-  (void)DBInit(kServerListFile, sizeof(ServerListRec), kServerListRecords);
+int InstallClient() {
+  if (CreateRecordFile(kClientFile, sizeof(ClientRec), kClientRecords) != kClientOk ||
+      CreateRecordFile(kServerListFile, sizeof(ServerListRec), kServerListRecords) != kClientOk)
+    return kClientFailed;
   SetGroupId(kClientFile);
   SetGroupId(kServerListFile);
 
+  int result = kClientOk;
   if (WriteScript("VKGetWSAvail",
                   "ftp $1 << EOF\n"
                   "get ./tavrin/data/$2 COMPARE\n"
@@ -55,6 +60,7 @@ void InstallClient() {
     }
   } else {
     std::printf("ERROR Installing FTP WS command file\n");
+    result = kClientFailed;
   }
 
   if (WriteScript("VKTransfer",
@@ -64,18 +70,23 @@ void InstallClient() {
                   "bye\n"
                   "exit\n")) {
     Shell("chmod +x VKTransfer");
-  } else if (verbose) {
-    std::printf("ERROR Installing Transfer Script Program\n");
+  } else {
+    if (verbose) std::printf("ERROR Installing Transfer Script Program\n");
+    result = kClientFailed;
   }
-  if (verbose > 0) std::printf("Install complete ...\n");
+  // A script that could not be installed makes the whole INSTALL a failure:
+  // its message stands, and no success line follows it.
+  if (result == kClientOk && verbose > 0) std::printf("Install complete ...\n");
+  return result;
 }
 
-void UnInstallClient() {
+int UnInstallClient() {
   for (const char *command : {"rm VKClientFile", "rm VKServerListTable", "rm VKLogFile", "rm VKGetWSAvail",
                               "rm VKBackGround", "rm davarnek", "rm VKServerFile", "rm VKTransfer",
                               "rm VKCVerboseLevel"})
     Shell(command);
   if (verbose) std::printf("UnInstall complate ...\n");
+  return kClientOk;
 }
 
 int QOLAreadAvailFile(const char *group, int Version) {
@@ -92,15 +103,16 @@ int QOLAreadAvailFile(const char *group, int Version) {
   return Exec(cmd);
 }
 
-void Transfer() {
+int Transfer() {
   int number = 1;
-  if (!ValidateArgs1(&number, kServerListRecords)) return;
+  if (!ValidateArgs1(&number, kServerListRecords)) return kClientOk;
   DBase file;
-  if (!OpenVarnekDB(&file, kServerListFile, kServerListFileText)) return;
+  if (!OpenVarnekDB(&file, kServerListFile, kServerListFileText)) return kClientOk;
   ServerListRec r;
   (void)ReadServerListRec(&file, number, &r);
   if (r.Address[0] != '\0') (void)QOLAreadAvailFile(r.group, r.Version);
   else if (verbose) std::printf("Server target name not found for transfer ...\n");
-  DBClose(&file);
+  CloseVarnekDB(&file);
   if (verbose > 1) std::printf("Transfer complete...\n");
+  return kClientOk;
 }

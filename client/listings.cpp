@@ -102,7 +102,7 @@ bool ReadNamedRecord(int &number, ClientRec &r) {
   DBase file;
   if (!OpenVarnekDB(&file, kClientFile, kClientFileText)) return false;
   (void)ReadClientRec(&file, number, &r);
-  DBClose(&file);
+  CloseVarnekDB(&file);
   return true;
 }
 
@@ -159,23 +159,15 @@ void FrameReport(RecordCache &records, int count) {
 
 }  // namespace
 
-void ListClientFile(int mode, int brec, int erec, int dtype) {
-  int first = brec, last = erec, mask = 0;
-  if (mode == 0) {
-    if (!ValidateArgs2(&first, &last, kClientRecords)) return;
-    ReadDataType(&mask);
-  } else {
-    mask = dtype >= 0 && dtype < 16 ? 1 << dtype : 0;
-  }
-  DBase file;
-  if (!OpenVarnekDB(&file, kClientFile, kClientFileText)) {
+void ListClientRecords(DBase *file, int first, int last, int mask) {
+  if (!file) {
     std::printf("\nNumber Suspended: %d; Number Active: %d\n", 0, 0);
     return;
   }
   std::printf("%s\n", Line('*', 80).c_str());
   std::printf("***** Client Records Listing: Records: %3d -- %3d ******************************\n", first, last);
   Listing listing;
-  RecordCache records(&file);
+  RecordCache records(file);
   for (int type : {AREA, MD, GRID, TEXT}) {
     if (!(mask & (1 << type))) continue;
     int frames = 0;
@@ -190,14 +182,28 @@ void ListClientFile(int mode, int brec, int erec, int dtype) {
     }
     if (type == AREA) FrameReport(records, frames);
   }
-  DBClose(&file);
   std::printf("\nNumber Suspended: %d; Number Active: %d\n", listing.suspended, listing.active);
 }
 
-void ReportClientFile() {
+int ListClientFile(int mode, int brec, int erec, int dtype) {
+  int first = brec, last = erec, mask = 0;
+  if (mode == 0) {
+    if (!ValidateArgs2(&first, &last, kClientRecords)) return kClientOk;
+    ReadDataType(&mask);
+  } else {
+    mask = dtype >= 0 && dtype < 16 ? 1 << dtype : 0;
+  }
+  DBase file;
+  bool open = OpenVarnekDB(&file, kClientFile, kClientFileText);
+  ListClientRecords(open ? &file : nullptr, first, last, mask);
+  if (open) CloseVarnekDB(&file);
+  return kClientOk;
+}
+
+int ReportClientFile() {
   int number = 1;
   ClientRec r;
-  if (!ReadNamedRecord(number, r) || !InUse(r)) return;
+  if (!ReadNamedRecord(number, r) || !InUse(r)) return kClientOk;
   switch (r.DataType) {
     case AREA: {
       const AreaClientStruct &a = r.Data.Area;
@@ -241,12 +247,13 @@ void ReportClientFile() {
     default:
       break;
   }
+  return kClientOk;
 }
 
-void ListData() {
+int ListData() {
   int number = 1;
   ClientRec r;
-  if (!ReadNamedRecord(number, r)) return;
+  if (!ReadNamedRecord(number, r)) return kClientOk;
   static const char *const kListings[] = {nullptr, "RASCAT %s/%s.ALL", "OBSCAT %s/%s.ALL FORM=FILE",
                                           "MESHCAT %s/%s.ALL FORM=FILE", nullptr};
   const char *format = r.DataType >= UNKNOWN && r.DataType <= TEXT ? kListings[r.DataType] : nullptr;
@@ -258,23 +265,26 @@ void ListData() {
     if (r.DataType == TEXT) std::printf("DATA: Client Record %d is a TEXT record, there is no data to list.\n", number);
     else std::printf("DATA: Client Record %d holds no dataset, there is nothing to list.\n", number);
   }
+  return kClientOk;
 }
 
-void ClientReset() {
+int ClientReset() {
   int first = 1, last = 1;
-  if (!ValidateArgs2(&first, &last, kClientRecords)) return;
+  if (!ValidateArgs2(&first, &last, kClientRecords)) return kClientOk;
+  int result = kClientOk;
   DBase file;
   if (OpenVarnekDB(&file, kClientFile, kClientFileText)) {
-    for (int n = first; n <= last; ++n) {
+    for (int n = first; n <= last && result == kClientOk; ++n) {
       ClientRec r;
       (void)ReadClientRec(&file, n, &r);
       r.LastItem = 0;
       r.LastTime = 0;
       r.LastDate = 0;
       r.LastStamp = 0;
-      (void)DBWrite(&file, n, &r);
+      result = WriteClientRec(&file, n, &r);
     }
-    DBClose(&file);
+    CloseVarnekDB(&file);
   }
-  if (verbose > 1) std::printf("Complete entry reset ...\n");
+  if (result == kClientOk && verbose > 1) std::printf("Complete entry reset ...\n");
+  return result;
 }

@@ -3,10 +3,10 @@
 
 #include "client/client.h"
 
-void ClientCompare() {}
-void Cycle() {}
-void ClientLoop() {}
-void ClientStopLoop() {}
-void ClientLoad() {}
-void ClientBGJob() {}
-void ClientBGOff() {}
+int ClientCompare() { return kClientOk; }
+int Cycle() { return kClientOk; }
+int ClientLoop() { return kClientOk; }
+int ClientStopLoop() { return kClientOk; }
+int ClientLoad() { return kClientOk; }
+int ClientBGJob() { return kClientOk; }
+int ClientBGOff() { return kClientOk; }

@@ -7,14 +7,15 @@
 #include "client/client.h"
 #include "host/host.h"
 
-void PrintLogfile() {
+int PrintLogfile() {
   const char *textfile = "";
   (void)Tvcmdstr(" ", 1, "", &textfile);
   LOGFILE_TYPE log;
   if (Open_Logfile(&log, kClientLogFile) != 0) {
     if (verbose) std::printf("Unable to open log file ...\n");
-    return;
+    return kClientOk;
   }
-  (void)Copy_Logfile_to_Textfile(log, textfile);
-  Logfile_Close(&log);
+  int rc = Copy_Logfile_to_Textfile(log, textfile);
+  (void)Logfile_Close(&log);
+  return rc == 0 ? kClientOk : kClientFailed;
 }

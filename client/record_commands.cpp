@@ -176,7 +176,7 @@ bool ApplyText(ClientRec &r, bool &registration) {
 
 // Reads a record, applies the keywords of `type`, registers its local
 // dataset when asked, and writes it back.
-void Update(DBase *file, int pointer, int type, int mode) {
+int Update(DBase *file, int pointer, int type, int mode) {
   ClientRec r;
   (void)ReadClientRec(file, pointer, &r);
   bool registration = false;
@@ -188,9 +188,9 @@ void Update(DBase *file, int pointer, int type, int mode) {
     case TEXT: accepted = ApplyText(r, registration); break;
     default: break;
   }
-  if (!accepted) return;
+  if (!accepted) return kClientRefused;
   if (registration) (void)RegisterLocalDataset(r);
-  (void)DBWrite(file, pointer, &r);
+  return WriteClientRec(file, pointer, &r);
 }
 
 }  // namespace
@@ -220,17 +220,19 @@ int RegisterLocalDataset(const ClientRec &record) {
   return Exec(cmd);
 }
 
-void UpdateClientAreaRec(DBase *ClientFile, int Pointer, int Mode) { Update(ClientFile, Pointer, AREA, Mode); }
-void UpdateClientGridRec(DBase *ClientFile, int Pointer) { Update(ClientFile, Pointer, GRID, 2); }
-void UpdateClientPntsRec(DBase *ClientFile, int Pointer) { Update(ClientFile, Pointer, MD, 2); }
-void UpdateClientTextRec(DBase *ClientFile, int Pointer) { Update(ClientFile, Pointer, TEXT, 2); }
+int UpdateClientAreaRec(DBase *ClientFile, int Pointer, int Mode) { return Update(ClientFile, Pointer, AREA, Mode); }
+int UpdateClientGridRec(DBase *ClientFile, int Pointer) { return Update(ClientFile, Pointer, GRID, 2); }
+int UpdateClientPntsRec(DBase *ClientFile, int Pointer) { return Update(ClientFile, Pointer, MD, 2); }
+int UpdateClientTextRec(DBase *ClientFile, int Pointer) { return Update(ClientFile, Pointer, TEXT, 2); }
 
-void SetClientRec(int Mode) {
+int SetClientRec(int Mode) {
   int number = 1;
-  if (!ValidateArgs1(&number, kClientRecords)) return;
+  if (!ValidateArgs1(&number, kClientRecords)) return kClientOk;
   int type = UNKNOWN;
+  int result = kClientOk;
   DBase file;
-  if (OpenVarnekDB(&file, kClientFile, kClientFileText)) {
+  bool open = OpenVarnekDB(&file, kClientFile, kClientFileText);
+  if (open) {
     ClientRec r;
     (void)ReadClientRec(&file, number, &r);
     if (Mode == 1) {
@@ -243,22 +245,27 @@ void SetClientRec(int Mode) {
           bool registration = false;
           if (ApplyClientKeywords(fresh, 1, registration)) {
             if (registration) (void)RegisterLocalDataset(fresh);
-            (void)DBWrite(&file, number, &fresh);
+            result = WriteClientRec(&file, number, &fresh);
           }
         }
       }
     } else if (Mode == 2) {
       type = r.DataType;
-      if (type >= AREA && type <= TEXT) Update(&file, number, type, 2);
+      if (type >= AREA && type <= TEXT && Update(&file, number, type, 2) == kClientFailed) result = kClientFailed;
     } else if (Mode == 3) {
       r.Status = Inactive;
-      (void)DBWrite(&file, number, &r);
+      result = WriteClientRec(&file, number, &r);
     }
-    DBClose(&file);
   }
-  if (verbose) {
+  // A change that could not be stored has been reported; no Done line then.
+  if (result == kClientOk && verbose) {
     const char *action = Mode == 1 ? "Creating" : Mode == 2 ? "Setting" : "Deleting";
     std::printf("Done %s Client Record %d.\n", action, number);
-    ListClientFile(1, number, number, type >= UNKNOWN && type <= TEXT ? type : UNKNOWN);
+    // The record just handled, listed from the file already open (a failed
+    // open has been reported once, above; the listing then shows only its
+    // totals).
+    ListClientRecords(open ? &file : nullptr, number, number, 1 << (type >= UNKNOWN && type <= TEXT ? type : UNKNOWN));
   }
+  if (open) CloseVarnekDB(&file);
+  return result;
 }

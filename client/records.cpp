@@ -1,26 +1,20 @@
 // The client's record files: opening, reading, defaults of a new record.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "client/client.h"
+#include "host/host.h"
+#include "posix/posix.h"
 
 namespace {
 
-template <std::size_t N>
-void EndInside(char (&field)[N]) {
-  field[N - 1] = '\0';
-}
-
-void SetText(char *field, std::size_t size, const char *text) {
-  std::memset(field, 0, size);
-  std::size_t length = std::strlen(text);
-  std::memcpy(field, text, length < size ? length : size - 1);
-}
-
+// Text set by the program itself, known to fit its field.
 template <std::size_t N>
 void SetText(char (&field)[N], const char *text) {
-  SetText(field, N, text);
+  bool fits = CopyField(field, text);
+  (void)fits;
 }
 
 }  // namespace
@@ -33,7 +27,7 @@ Boolean OpenVarnekDB(DBase *File, const char *Name, const char *Text) {
     // Records are read straight into fixed-size structures: a file whose
     // record size differs is not opened.
     if (expected == 0 || File->File.RecSize == expected) return True;
-    DBClose(File);
+    CloseVarnekDB(File);
   }
   if (verbose) std::printf("%s\n", Text);
   return False;
@@ -41,31 +35,31 @@ Boolean OpenVarnekDB(DBase *File, const char *Name, const char *Text) {
 
 int ReadClientRec(DBase *File, int Rec, ClientRec *Record) {
   int rc = DBRead(File, Rec, Record);
-  EndInside(Record->Descriptor);
-  EndInside(Record->Group);
-  EndInside(Record->UserCmd);
+  EndField(Record->Descriptor);
+  EndField(Record->Group);
+  EndField(Record->UserCmd);
   switch (Record->DataType) {
     case AREA: {
       AreaClientStruct &a = Record->Data.Area;
-      EndInside(a.imgSat);
-      EndInside(a.Band);
-      EndInside(a.Dwell);
-      EndInside(a.Gray);
-      EndInside(a.enhance);
-      EndInside(a.SUname);
+      EndField(a.imgSat);
+      EndField(a.Band);
+      EndField(a.Dwell);
+      EndField(a.Gray);
+      EndField(a.enhance);
+      EndField(a.SUname);
       break;
     }
     case MD:
-      EndInside(Record->Data.Pnts.Select);
-      EndInside(Record->Data.Pnts.Title);
+      EndField(Record->Data.Pnts.Select);
+      EndField(Record->Data.Pnts.Title);
       break;
     case GRID:
-      EndInside(Record->Data.Grid.Param);
-      EndInside(Record->Data.Grid.Level);
+      EndField(Record->Data.Grid.Param);
+      EndField(Record->Data.Grid.Level);
       break;
     case TEXT:
-      EndInside(Record->Data.Text.From);
-      EndInside(Record->Data.Text.To);
+      EndField(Record->Data.Text.From);
+      EndField(Record->Data.Text.To);
       break;
     default:
       break;
@@ -75,17 +69,25 @@ int ReadClientRec(DBase *File, int Rec, ClientRec *Record) {
 
 int ReadServerListRec(DBase *File, int Rec, ServerListRec *Record) {
   int rc = DBRead(File, Rec, Record);
-  EndInside(Record->Name);
-  EndInside(Record->Address);
-  EndInside(Record->group);
+  EndField(Record->Name);
+  EndField(Record->Address);
+  EndField(Record->group);
   return rc;
 }
 
-const char *StatusWord(int status) {
-  return status >= Inactive && status <= Suspend ? StatusTypesText[status] : "?";
+int WriteClientRec(DBase *File, int Rec, const ClientRec *Record) {
+  if (DBWrite(File, Rec, Record) == 0) return kClientOk;
+  Tveprintf("Client Record %d not written: %s\n", Rec, posix::ErrorText(errno).c_str());
+  return kClientFailed;
 }
 
-const char *TypeWord(int type) { return type >= UNKNOWN && type <= TEXT ? FileTypesText[type] : "?"; }
+int WriteServerListRec(DBase *File, int Rec, const ServerListRec *Record) {
+  if (DBWrite(File, Rec, Record) == 0) return kClientOk;
+  Tveprintf("ServerList Record %d not written: %s\n", Rec, posix::ErrorText(errno).c_str());
+  return kClientFailed;
+}
+
+void CloseVarnekDB(DBase *File) { (void)DBClose(File); }
 
 ClientRec ClientDefaults(int type) {
   ClientRec r;
@@ -148,14 +150,14 @@ ClientRec ClientDefaults(int type) {
 
 namespace {
 
-void WriteDefaults(DBase *file, int pointer, int type) {
+int WriteDefaults(DBase *file, int pointer, int type) {
   ClientRec r = ClientDefaults(type);
-  (void)DBWrite(file, pointer, &r);
+  return WriteClientRec(file, pointer, &r);
 }
 
 }  // namespace
 
-void SetClientAreaDef(DBase *ClientFile, int Pointer) { WriteDefaults(ClientFile, Pointer, AREA); }
-void SetClientGridDef(DBase *ClientFile, int Pointer) { WriteDefaults(ClientFile, Pointer, GRID); }
-void SetClientPntsDef(DBase *ClientFile, int Pointer) { WriteDefaults(ClientFile, Pointer, MD); }
-void SetClientTextDef(DBase *ClientFile, int Pointer) { WriteDefaults(ClientFile, Pointer, TEXT); }
+int SetClientAreaDef(DBase *ClientFile, int Pointer) { return WriteDefaults(ClientFile, Pointer, AREA); }
+int SetClientGridDef(DBase *ClientFile, int Pointer) { return WriteDefaults(ClientFile, Pointer, GRID); }
+int SetClientPntsDef(DBase *ClientFile, int Pointer) { return WriteDefaults(ClientFile, Pointer, MD); }
+int SetClientTextDef(DBase *ClientFile, int Pointer) { return WriteDefaults(ClientFile, Pointer, TEXT); }

@@ -1,6 +1,8 @@
 // The server list: CREATESERVER, SETSERVER, LISTSERVERS, and the lookup of
 // a group's routed address in the host's route table.
 
+#include <fcntl.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,33 +10,37 @@
 
 #include "client/client.h"
 #include "host/host.h"
+#include "posix/posix.h"
 
 namespace {
 
 // CREATESERVER (blank entry first) and SETSERVER.
-void ChangeServerListRec(bool create) {
+int ChangeServerListRec(bool create) {
   int number = 1;
-  if (!ValidateArgs1(&number, kServerListRecords)) return;
+  if (!ValidateArgs1(&number, kServerListRecords)) return kClientOk;
   DBase file;
   if (OpenVarnekDB(&file, kServerListFile, kServerListFileText)) {
+    int rc = kClientOk;
     if (create) {
       ServerListRec blank;
       std::memset(&blank, 0, sizeof blank);
       blank.Version = 2;
-      (void)DBWrite(&file, number, &blank);
+      rc = WriteServerListRec(&file, number, &blank);
     }
-    UpdateServerListRec(&file, number);
-    DBClose(&file);
+    if (rc == kClientOk) rc = UpdateServerListRec(&file, number);
+    CloseVarnekDB(&file);
+    if (rc == kClientFailed) return rc;
   }
   if (verbose) std::printf(create ? "Created ServerList Record ...\n" : "ServerList Record Modified...\n");
+  return kClientOk;
 }
 
 }  // namespace
 
-void CreateServerListRec() { ChangeServerListRec(true); }
-void SetServerListRec() { ChangeServerListRec(false); }
+int CreateServerListRec() { return ChangeServerListRec(true); }
+int SetServerListRec() { return ChangeServerListRec(false); }
 
-void UpdateServerListRec(DBase *ServerListFile, int Pointer) {
+int UpdateServerListRec(DBase *ServerListFile, int Pointer) {
   ServerListRec r;
   (void)ReadServerListRec(ServerListFile, Pointer, &r);
   // Only the two availability formats the cycle can read are stored.
@@ -43,38 +49,43 @@ void UpdateServerListRec(DBase *ServerListFile, int Pointer) {
   bool refused = GetStrArg("NAME", r.Name, r.Name) == kValueTooLong;
   refused = GetStrArg("ADDRESS", r.Address, r.Address) == kValueTooLong || refused;
   refused = GetStrArg("GROUP", r.group, r.group) == kValueTooLong || refused;
-  if (refused) return;
+  if (refused) return kClientRefused;
   if (r.group[0] == '\0') {
     std::printf("GROUP has to be set to a data group serverd by the machine.\n");
-    return;
+    return kClientRefused;
   }
-  (void)DBWrite(ServerListFile, Pointer, &r);
+  return WriteServerListRec(ServerListFile, Pointer, &r);
 }
 
-void ListServerListFile() {
+int ListServerListFile() {
   int first = 1, last = 1;
-  if (!ValidateArgs2(&first, &last, kServerListRecords)) return;
+  if (!ValidateArgs2(&first, &last, kServerListRecords)) return kClientOk;
   std::printf("SET VER GROUP NAME ...         ADDRESS ...\n");
   DBase file;
-  if (!OpenVarnekDB(&file, kServerListFile, kServerListFileText)) return;
+  if (!OpenVarnekDB(&file, kServerListFile, kServerListFileText)) return kClientOk;
   for (int n = first; n <= last; ++n) {
     ServerListRec r;
     (void)ReadServerListRec(&file, n, &r);
     std::printf("%3d %3d %-5s %-16s %s\n", n, r.Version, r.group, r.Name, r.Address);
   }
-  DBClose(&file);
+  CloseVarnekDB(&file);
+  return kClientOk;
 }
 
-char *GetIP(const char *Group, char *IP) {
+int GetIP(const char *Group, char *IP) {
   constexpr std::size_t kRoom = 20;
   IP[0] = '\0';
   const char *home = std::getenv("HOME");
   char path[128];
   int n = std::snprintf(path, sizeof path, "%s/tavrin/data/TVTABLE.TXT", home ? home : "$HOME");
-  std::FILE *table = home && n > 0 && static_cast<std::size_t>(n) < sizeof path ? std::fopen(path, "r") : nullptr;
+  posix::File file;
+  std::FILE *table = nullptr;
+  if (home && n > 0 && static_cast<std::size_t>(n) < sizeof path &&
+      posix::OpenRegular(path, O_RDONLY, file) == 0 && (table = fdopen(file.fd(), "r")))
+    (void)file.Release();
   if (!table) {
     if (verbose > 1) std::printf("Fail to open %s for read\n", path);
-    std::exit(1);
+    return kClientFailed;
   }
   const std::string wanted = std::string("QOLA_ROUTE_") + Group;
   char line[256];
@@ -96,5 +107,5 @@ char *GetIP(const char *Group, char *IP) {
     break;
   }
   std::fclose(table);
-  return IP;
+  return kClientOk;
 }

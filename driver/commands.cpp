@@ -11,45 +11,52 @@
 namespace driver_table {
 namespace {
 
-void PrintBanner() { std::printf("%s\n", kBanner); }
+// The exit status of a run from a handler's status.
+int ClientExit(int status) { return status == kClientFailed ? 1 : 0; }
+int ServerExit(int status) { return status == kServerNotStored ? 1 : 0; }
+
+int PrintBanner() {
+  std::printf("%s\n", kBanner);
+  return 0;
+}
 
 // Client command set, searched in this order.
 constexpr std::array<Command, 23> kClientCommands = {{
-    {"INSTALL", "", InstallClient},
-    {"UNINSTALL", "", UnInstallClient},
-    {"VERBOSE", "", SetVerboseLevel},
+    {"INSTALL", "", [] { return ClientExit(InstallClient()); }},
+    {"UNINSTALL", "", [] { return ClientExit(UnInstallClient()); }},
+    {"VERBOSE", "", [] { return ClientExit(SetVerboseLevel()); }},
     {"VERSION", "V", PrintBanner},
-    {"SET", "S", [] { SetClientRec(2); }},
-    {"CREATE", "C", [] { SetClientRec(1); }},
-    {"DELETE", "", [] { SetClientRec(3); }},
-    {"LIST", "L", [] { ListClientFile(0, 0, 0, UNKNOWN); }},
-    {"REPORT", "RP", ReportClientFile},
-    {"RESET", "RS", ClientReset},
-    {"COMPARE", "CO", ClientCompare},
-    {"DATA", "DA", ListData},
-    {"LOOP", "LP", ClientLoop},
-    {"STOP", "ST", ClientStopLoop},
-    {"PRINTLOG", "PL", PrintLogfile},
-    {"LOAD", "LD", ClientLoad},
-    {"TRANSFER", "T", Transfer},
-    {"CYCLE", "CY", Cycle},
-    {"LISTSERVERS", "LS", ListServerListFile},
-    {"CREATESERVER", "CS", CreateServerListRec},
-    {"SETSERVER", "SS", SetServerListRec},
-    {"BACKGROUND", "BG", ClientBGJob},
-    {"OFF", "O", ClientBGOff},
+    {"SET", "S", [] { return ClientExit(SetClientRec(2)); }},
+    {"CREATE", "C", [] { return ClientExit(SetClientRec(1)); }},
+    {"DELETE", "", [] { return ClientExit(SetClientRec(3)); }},
+    {"LIST", "L", [] { return ClientExit(ListClientFile(0, 0, 0, UNKNOWN)); }},
+    {"REPORT", "RP", [] { return ClientExit(ReportClientFile()); }},
+    {"RESET", "RS", [] { return ClientExit(ClientReset()); }},
+    {"COMPARE", "CO", [] { return ClientExit(ClientCompare()); }},
+    {"DATA", "DA", [] { return ClientExit(ListData()); }},
+    {"LOOP", "LP", [] { return ClientExit(ClientLoop()); }},
+    {"STOP", "ST", [] { return ClientExit(ClientStopLoop()); }},
+    {"PRINTLOG", "PL", [] { return ClientExit(PrintLogfile()); }},
+    {"LOAD", "LD", [] { return ClientExit(ClientLoad()); }},
+    {"TRANSFER", "T", [] { return ClientExit(Transfer()); }},
+    {"CYCLE", "CY", [] { return ClientExit(Cycle()); }},
+    {"LISTSERVERS", "LS", [] { return ClientExit(ListServerListFile()); }},
+    {"CREATESERVER", "CS", [] { return ClientExit(CreateServerListRec()); }},
+    {"SETSERVER", "SS", [] { return ClientExit(SetServerListRec()); }},
+    {"BACKGROUND", "BG", [] { return ClientExit(ClientBGJob()); }},
+    {"OFF", "O", [] { return ClientExit(ClientBGOff()); }},
 }};
 
-// Server command set: full words only.  Handler results are not used.
+// Server command set: full words only.
 constexpr std::array<Command, 8> kServerCommands = {{
-    {"INSTALL", "", initServerFile},
-    {"LIST", "", [] { (void)LISTServer(); }},
-    {"SET", "", [] { (void)SetCreateServerRec(0); }},
-    {"CREATE", "", [] { (void)SetCreateServerRec(1); }},
-    {"INVOKE", "", [] { (void)INVOKEServer(); }},
-    {"SUSPEND", "", [] { (void)SUSPENDServer(); }},
-    {"RELEASE", "", [] { (void)RELEASEServer(); }},
-    {"DELETE", "", [] { (void)DELETEServer(); }},
+    {"INSTALL", "", [] { return ServerExit(initServerFile()); }},
+    {"LIST", "", [] { return ServerExit(LISTServer()); }},
+    {"SET", "", [] { return ServerExit(SetCreateServerRec(0)); }},
+    {"CREATE", "", [] { return ServerExit(SetCreateServerRec(1)); }},
+    {"INVOKE", "", [] { return ServerExit(INVOKEServer()); }},
+    {"SUSPEND", "", [] { return ServerExit(SUSPENDServer()); }},
+    {"RELEASE", "", [] { return ServerExit(RELEASEServer()); }},
+    {"DELETE", "", [] { return ServerExit(DELETEServer()); }},
 }};
 
 }  // namespace
@@ -68,15 +75,13 @@ const Command *FindCommand(std::span<const Command> table, std::string_view word
 
 }  // namespace driver_table
 
-void driver(Integer Mode) {
-  if (!Mode || (*Mode != kClientMode && *Mode != kServerMode)) return;
+int driver(Integer Mode) {
+  if (!Mode || (*Mode != kClientMode && *Mode != kServerMode)) return 0;
   const char *word = "NONE";
   (void)Tvcmdstr(" ", 1, "NONE", &word);
   const driver_table::Command *command =
       driver_table::FindCommand(driver_table::CommandsFor(*Mode), word);
-  if (command) {
-    command->handler();
-    return;
-  }
+  if (command) return command->run();
   std::printf(*Mode == kClientMode ? "Invalid VKC command: %s\n" : "Invalid VKS command: %s\n", word);
+  return 0;
 }

@@ -4,74 +4,51 @@
 // calls Tvinit, (client only) loads the verbose level, and calls driver with
 // its mode, 1 for the client `vkc`, 2 for the server `vks`.  driver fetches
 // the command word (positional argument 1) and calls one handler, which
-// fetches its own arguments from the host runtime.
+// fetches its own arguments from the host runtime; what the handler returns
+// becomes the program's exit status.
 //
 // To add a command:
 //   1. declare its handler in client/client.h or server/server.h and build it
-//      in that module (handlers take no arguments and return nothing the
-//      driver looks at);
+//      in that module (handlers take no arguments and return their module's
+//      status codes);
 //   2. add a row {word, short form, handler} to kClientCommands or
 //      kServerCommands in driver/commands.cpp (the tables are searched in
-//      order; the short form "" means none);
-//   3. the table test walks both tables, so add the word to its expectations.
+//      order; the short form "" means none), wrapping the handler so that it
+//      returns the exit status (ClientExit / ServerExit);
+//   3. the table test checks the documented word list of each program, so
+//      add the word to its expectations; the other table tests walk the
+//      tables themselves.
 //
-// This header also holds the types that both programs share: the status and
-// data-type codes with their word tables, Boolean, and the client's verbose
-// level.
+// This is the only place that includes both client/client.h and
+// server/server.h.
 
 #ifndef VARNEK_DRIVER_DRIVER_H
 #define VARNEK_DRIVER_DRIVER_H
 
-#include <cstdint>
 #include <span>
 #include <string_view>
-
-// Record status, stored as a 32-bit integer in every record file.
-enum StatusTypes : std::int32_t { Inactive = 0, Active = 1, Suspend = 2 };
-
-// Data type of a record, stored as a 32-bit integer.
-enum FileTypes : std::int32_t { UNKNOWN = 0, AREA = 1, MD = 2, GRID = 3, TEXT = 4 };
-
-// Boolean of the records, a 32-bit integer: False = 0, True = 1.
-enum Boolean : std::int32_t { False = 0, True = 1 };
-
-// Word tables indexed by the codes above, each closed by "XENDX".
-extern const char *const StatusTypesText[4];
-extern const char *const FileTypesText[6];
-
-// The client's verbosity, 0 to 2, initially 1: ordinary messages print
-// while it is above 0, extra diagnostics and host commands above 1.
-extern int verbose;
 
 inline constexpr int kClientMode = 1;
 inline constexpr int kServerMode = 2;
 
+inline constexpr const char *kBanner = "VARNEK-II - Workstation (Version 1.1) ...";
+
 // Parameter type of driver: a mode passed by address.
 using Integer = int *;
 
-// Fetches the command word and calls its handler.  A word that is not in
-// the mode's table prints "Invalid VKC command: %s\n" (client) or
-// "Invalid VKS command: %s\n" (server).  Any mode but 1 or 2 does nothing.
-void driver(Integer Mode);
-
-// The client command VERBOSE [level].
-void SetVerboseLevel();
-
-// The client's start-up step for the verbose-level file "VKCVerboseLevel":
-// reads the level when the file exists, creates it holding the current
-// level otherwise.  Returns 0, or 1 after printing
-// "Can't open file %s for read\n" / "Can't open file %s for write\n".
-[[nodiscard]] int LoadVerboseLevel();
-
-inline constexpr const char *kVerboseFile = "VKCVerboseLevel";
-inline constexpr const char *kBanner = "VARNEK-II - Workstation (Version 1.1) ...";
+// Fetches the command word and calls its handler; returns the exit status
+// of the run: 0, or 1 when the handler ended with a failure that ends the
+// run that way.  A word that is not in the mode's table prints
+// "Invalid VKC command: %s\n" (client) or "Invalid VKS command: %s\n"
+// (server) and gives 0.  Any mode but 1 or 2 does nothing and gives 0.
+[[nodiscard]] int driver(Integer Mode);
 
 namespace driver_table {
 
 struct Command {
   std::string_view word;        // full word, upper case, matched exactly
   std::string_view short_form;  // the one short form, "" for none
-  void (*handler)();
+  int (*run)();                 // the handler; returns the exit status
 };
 
 // The command table of a mode (empty for an unknown mode).

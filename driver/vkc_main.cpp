@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "client/client.h"
 #include "driver/driver.h"
 #include "host/host.h"
 
@@ -12,8 +13,7 @@ int main(int argc, char **argv) {
     std::printf("TVinit error\n");
     return -1;
   }
-  if (LoadVerboseLevel() != 0) return 1;
+  if (LoadVerboseLevel() != kClientOk) return 1;
   int mode = kClientMode;
-  driver(&mode);
-  return 0;
+  return driver(&mode);
 }

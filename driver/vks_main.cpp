@@ -13,6 +13,5 @@ int main(int argc, char **argv) {
     return -1;
   }
   int mode = kServerMode;
-  driver(&mode);
-  return 0;
+  return driver(&mode);
 }

@@ -16,6 +16,7 @@
 
 #include "host/host.h"
 #include "host/internal.h"
+#include "posix/posix.h"
 
 namespace tv {
 namespace {
@@ -25,11 +26,6 @@ constexpr int kMdWordsRead = 57;
 constexpr int kMaxNameLength = 1023;
 constexpr std::int32_t kMdFiller = -99997;
 constexpr std::uint32_t kFillWord = 0x80808080u;
-
-bool IsExistingFile(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 bool IsWritableDirectory(const std::string &path) {
   struct stat st;
@@ -132,6 +128,11 @@ int ReadWords(const std::string &name, int first, int count, void *buffer) {
 
 }  // namespace
 
+bool IsExistingFile(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::string AreaFileName(int number) {
   if (number < 1 || number > 9999) return "";
   char name[16];
@@ -166,33 +167,18 @@ int Tvread(const char *name, long byteOffset, long byteCount, void *buffer) {
   if (!name || !*name || !buffer || byteOffset < 0 || byteCount <= 0) return kTvReadBadCall;
   const char *path = Tvpathname(name);
   if (!path) return kTvReadNotFound;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return kTvReadNotFound;
-  if (lseek(fd, static_cast<off_t>(byteOffset), SEEK_SET) < 0) {
-    close(fd);
-    return kTvReadSeekFailed;
-  }
+  posix::File file;
+  if (posix::OpenRegular(path, O_RDONLY, file) != 0) return kTvReadNotFound;
   auto *bytes = static_cast<unsigned char *>(buffer);
   auto wanted = static_cast<std::size_t>(byteCount);
-  std::size_t done = 0;
-  int result = 0;
-  while (done < wanted) {
-    ssize_t r = read(fd, bytes + done, wanted - done);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) {
-      result = kTvReadFailed;
-      break;
-    }
-    if (r == 0) {
-      // The file ends first: the bytes that are not in it read as 0x80.
-      std::memset(bytes + done, kTvReadFill, wanted - done);
-      result = kTvReadShort;
-      break;
-    }
-    done += static_cast<std::size_t>(r);
+  ssize_t got = posix::ReadAt(file.fd(), byteOffset, bytes, wanted);
+  if (got < 0) return kTvReadFailed;
+  if (static_cast<std::size_t>(got) < wanted) {
+    // The file ends first: the bytes that are not in it read as 0x80.
+    std::memset(bytes + got, kTvReadFill, wanted - static_cast<std::size_t>(got));
+    return kTvReadShort;
   }
-  close(fd);
-  return result;
+  return 0;
 }
 
 int lwi_(const char *name, int *firstWord, int *wordCount, void *buffer, int nameLength) {

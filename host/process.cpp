@@ -1,47 +1,30 @@
-// Processes and file lookup: the one place where the host runtime forks,
-// executes and waits for host command programs.
+// Host command programs: finding them on PATH and running them.
 //
 // Calling sequence of RunHostProgram: the caller has found the program file;
-// the session's stream settings are saved, stdio is flushed (so buffered
-// output is not written twice), the child executes the file with
-// argv {" ", text}, and the parent waits, passing hang-up, interrupt, quit
-// and terminate on to the child, then restores the settings.
+// the session's stream settings are saved, the child is started through the
+// POSIX layer with argv {" ", text} (stdio is flushed first, terminal
+// signals are passed on to it while it runs), and the settings are restored
+// when it has ended.
 
-#include <signal.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "host/host.h"
 #include "host/internal.h"
+#include "posix/posix.h"
 
 namespace tv {
 namespace {
 
-volatile sig_atomic_t g_running_child = 0;
-
-void PassOn(int sig) {
-  pid_t child = g_running_child;
-  if (child > 0) kill(child, sig);
-}
-
-constexpr int kPassedSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-
 bool IsExecutableFile(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
-bool IsExistingFile(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -76,34 +59,13 @@ int RunHostProgram(const std::string &path, const std::string &text) {
   std::int32_t saved_check = session.keyword_check;
   std::int32_t saved_window = session.text_window;
 
-  struct sigaction pass = {};
-  pass.sa_handler = PassOn;
-  sigemptyset(&pass.sa_mask);
-  struct sigaction old[4];
-  for (int i = 0; i < 4; ++i) sigaction(kPassedSignals[i], &pass, &old[i]);
-
-  std::fflush(nullptr);
-  pid_t child = fork();
-  if (child == 0) {
-    for (int i = 0; i < 4; ++i) sigaction(kPassedSignals[i], &old[i], nullptr);
-    char blank[] = " ";
-    char *child_argv[] = {blank, const_cast<char *>(text.c_str()), nullptr};
-    execv(path.c_str(), child_argv);
-    _exit(127);
-  }
+  char blank[] = " ";
+  char *child_argv[] = {blank, const_cast<char *>(text.c_str()), nullptr};
+  int status = 0;
   int result = kTvKeyinFailed;
-  if (child > 0) {
-    g_running_child = child;
-    int status = 0;
-    pid_t r;
-    do {
-      r = waitpid(child, &status, 0);
-    } while (r < 0 && errno == EINTR);
-    g_running_child = 0;
-    if (r == child && WIFEXITED(status) && WEXITSTATUS(status) != 127)
-      result = WEXITSTATUS(status);
-  }
-  for (int i = 0; i < 4; ++i) sigaction(kPassedSignals[i], &old[i], nullptr);
+  if (posix::RunAndWait(path.c_str(), child_argv, &status) == 0 && WIFEXITED(status) &&
+      WEXITSTATUS(status) != 127)
+    result = WEXITSTATUS(status);
 
   std::memcpy(session.streams, saved_streams, sizeof saved_streams);
   session.keyword_check = saved_check;

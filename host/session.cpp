@@ -32,6 +32,7 @@
 
 #include "host/host.h"
 #include "host/internal.h"
+#include "posix/posix.h"
 
 namespace tv {
 namespace {
@@ -45,8 +46,6 @@ SessionArea g_local_session;  // used until (or unless) a session is attached
 SessionArea *g_session = nullptr;
 std::string g_program_name = "Unknown command";
 bool g_initialised = false;
-volatile sig_atomic_t g_session_child = 0;
-volatile sig_atomic_t g_pending_signal = 0;
 
 void DefaultSessionValues(SessionArea &area, int frames, int lines, int elements) {
   std::memset(&area, 0, sizeof area);
@@ -135,25 +134,12 @@ int JoinNegArea(const char *text) {
   return 0;
 }
 
-void PassOnSignal(int sig) {
-  pid_t child = g_session_child;
-  if (child > 0) kill(child, sig);
-  else g_pending_signal = sig;
-}
-
-constexpr int kPassedSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-
 // The session's parent: wait for the program and end like it did.
 [[noreturn]] void RunSessionParent(pid_t child) {
-  g_session_child = child;
-  if (g_pending_signal) kill(child, g_pending_signal);
   int status = 0;
-  pid_t r;
-  do {
-    r = waitpid(child, &status, 0);
-  } while (r < 0 && errno == EINTR);
+  int waited = posix::WaitChild(child, &status);
   shmdt(g_session);  // the last detach removes the area
-  if (r < 0) _exit(1);
+  if (waited != 0) _exit(1);
   if (WIFEXITED(status)) _exit(WEXITSTATUS(status));
   // The program died of a signal: die of the same one, without a core
   // file of our own, so the caller sees what it would have seen.
@@ -178,19 +164,21 @@ int CreateSession() {
   if (!ExportId("TVENV_POSUC", id)) return kTvInitStartFailed;
   if (int rc = CreateNegArea(); rc != 0) return rc;
 
-  struct sigaction pass = {};
-  pass.sa_handler = PassOnSignal;
-  sigemptyset(&pass.sa_mask);
-  struct sigaction old[4];
-  for (int i = 0; i < 4; ++i) sigaction(kPassedSignals[i], &pass, &old[i]);
-  std::fflush(nullptr);
-  pid_t child = fork();
+  // The parent passes terminal signals on to the program for as long as it
+  // waits (the relay is never destroyed there: the parent ends by _exit).
+  static posix::SignalRelay *relay = nullptr;
+  relay = new posix::SignalRelay();
+  pid_t child = posix::Fork();
   if (child < 0) {
-    for (int i = 0; i < 4; ++i) sigaction(kPassedSignals[i], &old[i], nullptr);
+    delete relay;
+    relay = nullptr;
     return kTvInitStartFailed;
   }
-  if (child > 0) RunSessionParent(child);
-  for (int i = 0; i < 4; ++i) sigaction(kPassedSignals[i], &old[i], nullptr);
+  if (child > 0) {
+    relay->Target(child);
+    RunSessionParent(child);
+  }
+  relay->RestoreInChild();
   return 0;
 }
 

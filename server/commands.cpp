@@ -36,7 +36,7 @@ FileNameProblem CheckFileName(std::string_view path) {
   return FileNameProblem::kNone;
 }
 
-AvailabilityFile::AvailabilityFile() : fp_(OpenServerFile(kServerFileName)) {
+AvailabilityFile::AvailabilityFile() : fp_(openServerFileQuietly(kServerFileName)) {
   if (!fp_) std::printf("Cannot open server file.\n");
 }
 
@@ -160,15 +160,6 @@ bool ApplyKeywords(ServerRec &rec, bool create) {
   }
 }
 
-bool TypeFromWord(std::string_view word, FileTypes &type) {
-  if (word == "AREA") type = AREA;
-  else if (word == "GRID") type = GRID;
-  else if (word == "MD") type = MD;
-  else if (word == "TEXT") type = TEXT;
-  else return false;
-  return true;
-}
-
 // Reads record `recNum` of the availability file.  0, or 1 after
 // "Cannot open server file.".
 int ReadOneRecord(int recNum, ServerRec &rec) {
@@ -187,7 +178,7 @@ int ChangeStatusCommand(const char *who, StatusTypes status, const char *done) {
   int recNum = -1;
   if (Tvcmdint(" ", 2, "", -1, 0, kServerRecords, &recNum) < 0) return kServerError;
   if (server_internal::RefuseRecordZero(recNum, who)) return kServerError;
-  if (changeServerRecStatus(recNum, status) != 0) return kServerError;
+  if (int rc = changeServerRecStatus(recNum, status); rc != 0) return rc == kServerNotStored ? rc : kServerError;
   std::printf("DONE: %s.\n", done);
   return kServerOk;
 }
@@ -197,7 +188,8 @@ int ChangeStatusCommand(const char *who, StatusTypes status, const char *done) {
 int setServerRec(int recNum, const ServerRec &rec) {
   server_internal::AvailabilityFile file;
   if (!file.fp()) return kServerNoFile;
-  return WriteServerFile(recNum, &rec, file.fp()) == 0 ? kServerOk : kServerError;
+  int rc = WriteServerFile(recNum, &rec, file.fp());
+  return rc == 0 ? kServerOk : rc == kServerNotStored ? rc : kServerError;
 }
 
 int changeServerRecStatus(int recNum, StatusTypes status) {
@@ -206,7 +198,8 @@ int changeServerRecStatus(int recNum, StatusTypes status) {
   ServerRec rec;
   if (ReadServerFile(recNum, &rec, file.fp()) != 0) return kServerError;
   rec.Status = status;
-  return WriteServerFile(recNum, &rec, file.fp()) == 0 ? kServerOk : kServerError;
+  int rc = WriteServerFile(recNum, &rec, file.fp());
+  return rc == 0 ? kServerOk : rc == kServerNotStored ? rc : kServerError;
 }
 
 int SetCreateServerRec(int mode) {
@@ -234,7 +227,7 @@ int SetCreateServerRec(int mode) {
     const char *word = "NONE";
     (void)Tvcmdstr(" ", 3, "NONE", &word);
     FileTypes type = UNKNOWN;
-    if (!TypeFromWord(word, type)) {
+    if (!DataTypeFromWord(word, type)) {
       std::printf("SetCreateServerRec: unknown type %s\n", word);
       return kServerError;
     }

@@ -10,6 +10,7 @@
 // and a GRID field keeps its value, as for a label field the scan did not
 // reach.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -22,6 +23,7 @@
 #include <string>
 
 #include "host/host.h"
+#include "posix/posix.h"
 #include "server/internal.h"
 #include "server/line_format.h"
 #include "server/server.h"
@@ -83,10 +85,10 @@ struct DataFileFacts {
   std::time_t mtime = 0;
 };
 
-// Prints the system's error text as perror does, for an errno saved earlier.
+// The system's error text with a prefix, as perror gives it, for an errno
+// saved earlier; on the error stream like every warning of INVOKE.
 void PrintSystemError(const std::string &prefix, int saved_errno) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "%s: %s\n", prefix.c_str(), std::strerror(saved_errno));
+  Tveprintf("%s: %s\n", prefix.c_str(), posix::ErrorText(saved_errno).c_str());
 }
 
 void ApplyAreaHeader(AreaServerStruct &a, const DataFileFacts &facts) {
@@ -119,7 +121,7 @@ void ApplyMdHeader(MdServerStruct &m, const DataFileFacts &facts) {
   char schema[4];
   std::memcpy(schema, &info[kMdSchemaWord], sizeof schema);
   std::string text = CleanHeaderText(std::string_view(schema, strnlen(schema, sizeof schema)));
-  (void)server_internal::CopyValue(m.schema, text);
+  (void)CopyField(m.schema, text);
 }
 
 // Reads the text label at the start of a GRID file: the conversions of
@@ -211,7 +213,7 @@ void ApplyGridLabel(GridServerStruct &g, const DataFileFacts &facts, const GridL
     return;
   }
   const std::string &name = facts.fullName;
-  if (label.got_source) (void)server_internal::CopyValue(g.dataSource, CleanHeaderText(label.source));
+  if (label.got_source) (void)CopyField(g.dataSource, CleanHeaderText(label.source));
   if (label.got_run) (void)StoreIfFits(label.run_hours * 10000LL, 6, g.dataTime, "run time", name);
   if (label.got_forecast) (void)StoreIfFits(label.forecast_hours * 10000LL, 6, g.forecastHour, "forecast hour", name);
   if (label.got_date) (void)StoreIfFits(YyDddDate(label.date, false), 7, g.dataDate, "date", name);
@@ -232,17 +234,19 @@ void ApplyModificationTime(ServerRec &rec, const DataFileFacts &facts) {
   rec.fileMtime = utc.tm_hour * 10000 + utc.tm_min * 100 + utc.tm_sec;
 }
 
-std::string NumberedName(const char *dir, const char *kind, int number) {
+std::string GridFileName(int number) {
   char name[32];
-  std::snprintf(name, sizeof name, "%s%04d", kind, number);
-  return std::string(dir) + name;
+  std::snprintf(name, sizeof name, "GRID%04d", number);
+  return name;
 }
 
+// The data file's full name: the record's path and the standard name of
+// its number (the host's names for AREA and MD files), or its file name.
 std::string FullName(const ServerRec &rec) {
   switch (rec.DataType) {
-    case AREA: return NumberedName(rec.filePath, "AREA", rec.ServerData.Area.currentNum);
-    case MD: return NumberedName(rec.filePath, "MDXX", rec.ServerData.Md.currentNum);
-    case GRID: return NumberedName(rec.filePath, "GRID", rec.ServerData.Grid.currentNum);
+    case AREA: return rec.filePath + tv::AreaFileName(rec.ServerData.Area.currentNum);
+    case MD: return rec.filePath + tv::MdFileName(rec.ServerData.Md.currentNum);
+    case GRID: return rec.filePath + GridFileName(rec.ServerData.Grid.currentNum);
     case TEXT: return std::string(rec.filePath) + rec.ServerData.Text.fileName;
     default: return "";
   }
@@ -264,11 +268,14 @@ void LoadDataFile(const ServerRec &rec, DataFileFacts &facts, GridLabel &label) 
       break;
     }
     case GRID: {
-      std::FILE *fp = std::fopen(facts.fullName.c_str(), "re");
+      posix::File file;
+      facts.open_errno = posix::OpenRegular(facts.fullName.c_str(), O_RDONLY, file);
+      std::FILE *fp = facts.open_errno == 0 ? fdopen(file.fd(), "r") : nullptr;
       if (!fp) {
-        facts.open_errno = errno;
+        if (facts.open_errno == 0) facts.open_errno = errno;
         break;
       }
+      (void)file.Release();
       label = GridLabel(fp);
       std::fclose(fp);
       facts.header_rc = 0;

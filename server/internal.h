@@ -14,22 +14,12 @@
 
 namespace server_internal {
 
-// Copies `value` into a string field and zero-fills the rest.  false, with
-// the field unchanged, when the value is longer than the field holds.
-template <std::size_t N>
-[[nodiscard]] bool CopyValue(char (&field)[N], std::string_view value) {
-  if (value.size() >= N) return false;
-  char copy[N] = {};
-  if (!value.empty()) std::memcpy(copy, value.data(), value.size());  // `value` may be the field itself
-  std::memcpy(field, copy, N);
-  return true;
-}
-
-// CopyValue that prints "<who>: <keyword> value "<value>" is longer than
-// <capacity> characters." when the value does not fit.
+// Copies a value into a string field (CopyField); when it does not fit,
+// prints "<who>: <keyword> value "<value>" is longer than <capacity>
+// characters." and returns false with the field unchanged.
 template <std::size_t N>
 [[nodiscard]] bool SetValue(char (&field)[N], std::string_view value, const char *who, const char *keyword) {
-  if (CopyValue(field, value)) return true;
+  if (CopyField(field, value)) return true;
   std::printf("%s: %s value \"%.*s\" is longer than %zu characters.\n", who, keyword,
               static_cast<int>(value.size()), value.data(), N - 1);
   return false;
@@ -74,8 +64,8 @@ class ServerDataFile {
 
 // The availability file VKServerFile of the working directory, open for
 // the life of the object and closed on every path.  When it cannot be
-// opened, "Cannot open server file." follows the open helper's own message
-// and `fp` is null.
+// opened, "Cannot open server file." is printed (the one message of that
+// failure) and `fp` is null.
 class AvailabilityFile {
  public:
   AvailabilityFile();

@@ -13,7 +13,6 @@
 
 namespace {
 
-using server_internal::CopyValue;
 using server_internal::SetValue;
 
 constexpr const char *kWho = "INVOKEServer";
@@ -52,13 +51,13 @@ bool InSeries(const TypeStruct &raf, const TypeStruct &rcmd) {
   return rcmd.currentNum == raf.currentNum || (rcmd.currentNum >= raf.bRange && rcmd.currentNum <= raf.eRange);
 }
 
+// TYPE of INVOKE: absent means AREA.
 bool TypeFromWord(const char *word, FileTypes &type) {
-  if (std::strcmp(word, "NONE") == 0 || std::strcmp(word, "AREA") == 0) type = AREA;
-  else if (std::strcmp(word, "GRID") == 0) type = GRID;
-  else if (std::strcmp(word, "MD") == 0) type = MD;
-  else if (std::strcmp(word, "TEXT") == 0) type = TEXT;
-  else return false;
-  return true;
+  if (std::strcmp(word, "NONE") == 0) {
+    type = AREA;
+    return true;
+  }
+  return DataTypeFromWord(word, type);
 }
 
 // The template record: type, directory (FPATH, or $HOME/tavrin/data/) and
@@ -113,7 +112,7 @@ bool TextCommand(int position, ServerRec &rcmd) {
   }
   std::string dir, name;
   server_internal::SplitPath(value, dir, name);
-  if (!CopyValue(rcmd.ServerData.Text.fileName, name) || (!dir.empty() && !CopyValue(rcmd.filePath, dir))) {
+  if (!CopyField(rcmd.ServerData.Text.fileName, name) || (!dir.empty() && !CopyField(rcmd.filePath, dir))) {
     Tveprintf("INVOKEServer: file name %s is too long for the availability file.\n", value);
     return false;
   }
@@ -220,7 +219,7 @@ int invokeServerRec(ServerRec rcmd, int multiinvoke) {
     Tvdprintf("invokeServerRec: matched recNum %d %d\n", n, static_cast<int>(rec.DataType));
     (void)updateServerRec(&rec, rcmd);
     data_file.Update(&rec);
-    if (WriteServerFile(n, &rec, fp) != 0) result = kServerError;
+    if (int rc = WriteServerFile(n, &rec, fp); rc != 0) result = rc == kServerNotStored ? rc : kServerError;
     if (multiinvoke == 0) break;
   }
   return result;
@@ -277,10 +276,10 @@ int INVOKEServer() {
       else if (type == MD) rcmd.ServerData.Md.currentNum = number;
       else rcmd.ServerData.Grid.currentNum = number;
     }
-    if (invokeServerRec(rcmd, multi) != 0) {
+    if (int rc = invokeServerRec(rcmd, multi); rc != 0) {
       if (type == TEXT) Tveprintf("INVOKEServer: Error in invokeServerRec\n");
       else std::printf("INVOKEServer: Error in invokeServerRec\n");
-      return kServerError;
+      return rc == kServerNotStored ? rc : kServerError;
     }
   }
   std::printf("DONE: INVOKE.\n");

@@ -125,12 +125,10 @@ bool TypeInMask(std::int32_t type, int mask) {
 
 }  // namespace
 
-std::string statusLetter(std::int32_t status) {
-  return StatusInTable(status) ? std::string(1, StatusTypesText[status][0]) : std::string("?");
-}
+std::string statusLetter(std::int32_t status) { return std::string(1, StatusWord(status)[0]); }
 
 std::string statusName(std::int32_t status) {
-  return StatusInTable(status) ? std::string(StatusTypesText[status]) : std::to_string(status);
+  return StatusInTable(status) ? std::string(StatusWord(status)) : std::to_string(status);
 }
 
 int listServerRecs(int bRecNum, int eRecNum, int dataTypeMask) {
@@ -205,10 +203,8 @@ int LISTServer() {
     for (int i = 1; i <= types; ++i) {
       const char *word = "NONE";
       (void)Tvcmdstr("TYPE", i, "NONE", &word);
-      if (std::strcmp(word, "AREA") == 0) mask |= 1 << AREA;
-      else if (std::strcmp(word, "GRID") == 0) mask |= 1 << GRID;
-      else if (std::strcmp(word, "MD") == 0) mask |= 1 << MD;
-      else if (std::strcmp(word, "TEXT") == 0) mask |= 1 << TEXT;
+      FileTypes type = UNKNOWN;
+      if (DataTypeFromWord(word, type)) mask |= 1 << type;
       else if (std::strcmp(word, "ALL") == 0) mask = kServerMaskAll;
       else std::printf("LISTServer: Invalid type %s\n", word);
     }

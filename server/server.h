@@ -30,7 +30,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "driver/driver.h"
+#include "vocab/vocab.h"
 
 // ---------------------------------------------------------------------------
 // Availability file layout.
@@ -159,17 +159,19 @@ static_assert(std::is_standard_layout_v<ServerRec>);
 // Type-mask bits of the listings: 1 << FileTypes value.
 inline constexpr int kServerMaskAll = 65535;
 
-// Result codes of the module's functions.
+// Result codes of the module's functions.  The driver ends the program
+// with status 1 for kServerNotStored, with status 0 for the others.
 inline constexpr int kServerOk = 0;
 inline constexpr int kServerError = -1;       // usage, data or type error (printed)
 inline constexpr int kServerNoFile = 1;       // the availability file cannot be opened
+inline constexpr int kServerNotStored = 2;    // a change could not be stored (reported)
 
 // ---------------------------------------------------------------------------
 // Record format: pure conversions between a record and its 394 characters.
 
 // Makes `*rec` the blank record of `dataType` (1..4, a precondition):
 // Status Inactive, every integer 0, every string empty.  Returns 0.
-int initServerRec(ServerRec *rec, FileTypes dataType);
+[[nodiscard]] int initServerRec(ServerRec *rec, FileTypes dataType);
 
 // Trims a value read from the file in place: leading and trailing blanks
 // (the space character only) go; a value that is then exactly "*" becomes
@@ -204,26 +206,30 @@ inline constexpr int kServerLineUnknownType = -1;
 // a part stops at the first mismatch and later fields stay 0 or empty.
 // Returns kServerLineParsed, kServerLineEmptySlot, or kServerLineUnknownType
 // (the common fields are filled, the type part is not).  Prints nothing.
-int parseServerLine(std::string_view line, ServerRec *rec);
+[[nodiscard]] int parseServerLine(std::string_view line, ServerRec *rec);
 
 // ---------------------------------------------------------------------------
 // The availability file.
 
-// VKS INSTALL: writes `VKServerFile` as 200 empty slots, turns on its
-// set-group-ID bit and prints "Varnek II Server Installed Successfully.".
-// When the file cannot be created or written it prints
-// "Fail to init Varnek II server file, will exit." and ends the program with
-// exit status 1.
-void initServerFile();
+// VKS INSTALL: writes `VKServerFile` as 200 empty slots with its
+// set-group-ID bit on, under a temporary name renamed into place (a failed
+// INSTALL leaves the old file, or none), and prints
+// "Varnek II Server Installed Successfully.".  When the file cannot be
+// created or written it prints "Fail to init Varnek II server file, will
+// exit." and returns kServerNotStored: the run ends with status 1.
+[[nodiscard]] int initServerFile();
 
-// The work of VKS INSTALL on any file name, without the exit: 0, or -1 when
-// the file cannot be created or written (nothing printed).
+// The work of VKS INSTALL on any file name: 0, or the errno value of the
+// step that failed (nothing printed).
 [[nodiscard]] int installServerFile(const char *fname);
 
 // Opens an existing availability file (or a client's copy of one) for
 // reading and updating in place; never creates it.  On failure prints
 // "Fail to open Varnek II server file." and returns null.
-std::FILE *OpenServerFile(const char *fname);
+[[nodiscard]] std::FILE *OpenServerFile(const char *fname);
+
+// OpenServerFile without the message: the stream, or null with errno set.
+[[nodiscard]] std::FILE *openServerFileQuietly(const char *fname);
 
 // Reads record `recPointer` (1..200) into `*rec` under a shared lock.
 // 0 for a record or an empty slot (the blank AREA record); -1 for a stored
@@ -242,10 +248,10 @@ std::FILE *OpenServerFile(const char *fname);
 
 // Writes `*rec` as record `recPointer` (1..200) under an exclusive lock:
 // exactly the 394 characters of the line, never the line feed; the bytes
-// have reached the file when the lock is released.  0, or -1 with nothing
+// have reached the file when the lock is released.  0; -1 with nothing
 // written after printing "WriteServerFile: Unknown data type %d.\n", a
-// message naming a value that does not fit, a bad record number, or a
-// failed write.
+// message naming a value that does not fit, or a bad record number;
+// kServerNotStored after reporting a write that failed.
 [[nodiscard]] int WriteServerFile(int recPointer, const ServerRec *rec, std::FILE *fp);
 
 // ---------------------------------------------------------------------------
@@ -253,30 +259,32 @@ std::FILE *OpenServerFile(const char *fname);
 // Handlers return 0 on success, -1 on a usage or data error, 1 when the
 // availability file cannot be opened; the driver ignores the result.
 
-int SetCreateServerRec(int mode);  // 0 SET, 1 CREATE
-int DELETEServer();
-int SUSPENDServer();
-int RELEASEServer();
-int LISTServer();
+[[nodiscard]] int SetCreateServerRec(int mode);  // 0 SET, 1 CREATE
+[[nodiscard]] int DELETEServer();
+[[nodiscard]] int SUSPENDServer();
+[[nodiscard]] int RELEASEServer();
+[[nodiscard]] int LISTServer();
 
 // Writes `rec` as record `recNum` (1..200) of VKServerFile.  0; 1 after
-// "Cannot open server file."; -1 when the writer refused the record.
+// "Cannot open server file."; -1 when the writer refused the record;
+// kServerNotStored when the write failed.
 [[nodiscard]] int setServerRec(int recNum, const ServerRec &rec);
 
 // Sets the Status of record `recNum` (1..200) of VKServerFile, whatever it
 // was.  0; 1 after "Cannot open server file."; -1 when the record cannot be
-// read or written back (printed by the reader or writer).
+// read or written back (printed by the reader or writer); kServerNotStored
+// when the write failed.
 [[nodiscard]] int changeServerRecStatus(int recNum, StatusTypes status);
 
 // The table listing of records bRecNum..eRecNum (eRecNum clamped to 200) for
 // the types in `dataTypeMask`.  0; -1 after "listServerRecs: Invalid
 // arguments." when eRecNum < bRecNum; 1 after "Cannot open server file.".
-int listServerRecs(int bRecNum, int eRecNum, int dataTypeMask);
+[[nodiscard]] int listServerRecs(int bRecNum, int eRecNum, int dataTypeMask);
 
 // The detail listing of record `recNum`; prints nothing for a record that is
 // Inactive, of a type outside 1..4 or not in the mask.  0, or 1 after
 // "Cannot open server file.".
-int listServerRecDetail(int recNum, int dataTypeMask);
+[[nodiscard]] int listServerRecDetail(int recNum, int dataTypeMask);
 
 // The letter of a status in the table listing ("?" outside the word table)
 // and its name in the detail listing (the number outside the table).
@@ -287,14 +295,16 @@ std::string statusName(std::int32_t status);
 // Update from arrived data files (VKS INVOKE).
 
 // VKS INVOKE file... [TYPE=] [MACH=] [FPATH=] [SCAN=] [EOF=] [MULTI=].
-// 0 after "DONE: INVOKE.", -1 on any error.
-int INVOKEServer();
+// 0 after "DONE: INVOKE.", -1 on any error, kServerNotStored when a record
+// could not be written back.
+[[nodiscard]] int INVOKEServer();
 
 // Applies one command record to VKServerFile: every Active record that
 // matches it (only the first when `multiinvoke` is 0) takes the command's
 // values, the data file's header values and its modification time, and is
 // written back.  0 (also when nothing matched); 1 after
-// "Cannot open server file."; -1 when a record could not be written back.
+// "Cannot open server file."; -1 when the writer refused a record;
+// kServerNotStored when a write failed.
 [[nodiscard]] int invokeServerRec(ServerRec rcmd, int multiinvoke);
 
 // 0 when the file record `raf` matches the command record `rcmd` (same type
@@ -307,7 +317,7 @@ int INVOKEServer();
 // Copies every value of `rcmd` that is given (non-zero, non-empty) into
 // `*rec`.  0, or -1 after "updateServerRec: Undefined data type" for a type
 // outside 1..4 (the common fields are merged by then).
-int updateServerRec(ServerRec *rec, const ServerRec &rcmd);
+[[nodiscard]] int updateServerRec(ServerRec *rec, const ServerRec &rcmd);
 
 // Brings record `rec` up to date from its data file: the header values by
 // type and the file's modification time (UTC), with the warnings of INVOKE.

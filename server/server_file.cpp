@@ -10,18 +10,16 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "DBase/DBase.h"
-#include "RA/RA.h"
+#include "host/host.h"
+#include "posix/posix.h"
 #include "server/server.h"
 
 namespace {
@@ -30,38 +28,50 @@ off_t RecordOffset(int recPointer) { return static_cast<off_t>(recPointer - 1) *
 
 bool ValidRecordNumber(int recPointer) { return recPointer >= 1 && recPointer <= kServerRecords; }
 
+constexpr posix::LockNotes kReadNotes = {"ReadServerFile: Cannot lock file for read",
+                                         "ReadServerFile: Cannot unlock read lock"};
+constexpr posix::LockNotes kWriteNotes = {"WriteServerFile: Cannot lock file for write",
+                                          "WriteServerFile: Cannot unlock write lock"};
+
 }  // namespace
 
 int installServerFile(const char *fname) {
   std::vector<char> image(static_cast<std::size_t>(kServerRecords) * kServerLineBytes, kServerEmptySlotChar);
   for (int n = 1; n <= kServerRecords; ++n) image[static_cast<std::size_t>(n) * kServerLineBytes - 1] = '\n';
-  int fd = open(fname, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
-  bool ok = RAWriteAt(fd, 0, image.data(), image.size());
-  // The set-group-ID bit marks the file as the server's published table;
-  // the other mode bits are kept.
-  struct stat st;
-  if (ok && fstat(fd, &st) == 0) (void)fchmod(fd, (st.st_mode & 07777) | S_ISGID);
-  ok = (close(fd) == 0) && ok;
-  return ok ? 0 : -1;
+  return posix::ReplaceFile(fname, 0666, [&](int fd) {
+    if (!posix::WriteAt(fd, 0, image.data(), image.size())) return false;
+    // The set-group-ID bit marks the file as the server's published table;
+    // the other mode bits are kept.
+    struct stat st;
+    if (fstat(fd, &st) == 0) (void)fchmod(fd, (st.st_mode & 07777) | S_ISGID);
+    return true;
+  });
 }
 
-void initServerFile() {
+int initServerFile() {
   if (installServerFile(kServerFileName) != 0) {
     std::printf("Fail to init Varnek II server file, will exit.\n");
-    std::fflush(stdout);
-    std::exit(1);
+    return kServerNotStored;
   }
   std::printf("Varnek II Server Installed Successfully.\n");
+  return kServerOk;
+}
+
+std::FILE *openServerFileQuietly(const char *fname) {
+  posix::File file;
+  if (!fname || posix::OpenExisting(fname, O_RDWR, file) != 0) return nullptr;
+  std::FILE *fp = fdopen(file.fd(), "r+");
+  if (!fp) return nullptr;
+  (void)file.Release();
+  // Unbuffered: records are read and written with pread / pwrite on the
+  // descriptor, and the stream must never hand on old bytes.
+  std::setvbuf(fp, nullptr, _IONBF, 0);
+  return fp;
 }
 
 std::FILE *OpenServerFile(const char *fname) {
-  std::FILE *fp = fname ? std::fopen(fname, "r+e") : nullptr;
-  if (!fp) {
-    std::printf("Fail to open Varnek II server file.\n");
-    return nullptr;
-  }
-  std::setvbuf(fp, nullptr, _IONBF, 0);
+  std::FILE *fp = openServerFileQuietly(fname);
+  if (!fp) std::printf("Fail to open Varnek II server file.\n");
   return fp;
 }
 
@@ -79,9 +89,11 @@ int readServerRecords(int first, int last, ServerRec *recs, int *results, std::F
   }
   auto count = static_cast<std::size_t>(last - first + 1);
   std::vector<char> lines(count * kServerLineBytes);
-  if (setFileLock(fp, 'r') == -1) std::printf("ReadServerFile: Cannot lock file for read\n");
-  ssize_t got = RAReadAt(fileno(fp), RecordOffset(first), lines.data(), count * kServerLineBytes - 1);
-  if (setFileLock(fp, 'u') == -1) std::printf("ReadServerFile: Cannot unlock read lock\n");
+  ssize_t got;
+  {
+    posix::ScopedLock lock(fileno(fp), posix::LockKind::kShared, kReadNotes);
+    got = posix::ReadAt(fileno(fp), RecordOffset(first), lines.data(), count * kServerLineBytes - 1);
+  }
   std::size_t available = got > 0 ? static_cast<std::size_t>(got) : 0;
   for (std::size_t i = 0; i < count; ++i) {
     // Bytes that are not in the file end the line early (a short copy
@@ -112,13 +124,14 @@ int WriteServerFile(int recPointer, const ServerRec *rec, std::FILE *fp) {
     std::printf("WriteServerFile: %s; record %d not written.\n", why.c_str(), recPointer);
     return -1;
   }
-  if (setFileLock(fp, 'w') == -1) std::printf("WriteServerFile: Cannot lock file for write\n");
-  bool written = RAWriteAt(fileno(fp), RecordOffset(recPointer), line, sizeof line);
-  int saved_errno = errno;
-  if (setFileLock(fp, 'u') == -1) std::printf("WriteServerFile: Cannot unlock write lock\n");
+  bool written;
+  {
+    posix::ScopedLock lock(fileno(fp), posix::LockKind::kExclusive, kWriteNotes);
+    written = posix::WriteAt(fileno(fp), RecordOffset(recPointer), line, sizeof line);
+  }
   if (!written) {
-    std::printf("WriteServerFile: Cannot write rec %d: %s\n", recPointer, std::strerror(saved_errno));
-    return -1;
+    Tveprintf("WriteServerFile: Cannot write rec %d: %s\n", recPointer, posix::ErrorText(errno).c_str());
+    return kServerNotStored;
   }
   return 0;
 }

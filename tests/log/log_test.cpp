@@ -45,7 +45,7 @@ class LogTest : public ::testing::Test {
     EXPECT_EQ(Logfile_Open(&log, kClientLogFile, ""), 0);
     BLOCK_TYPE b{};
     EXPECT_EQ(Logfile_ReadBlk(&log, &b), 0);
-    Logfile_Close(&log);
+    (void)Logfile_Close(&log);
     return b;
   }
   RECORD_TYPE Entry(int n) {
@@ -53,7 +53,7 @@ class LogTest : public ::testing::Test {
     EXPECT_EQ(Logfile_Open(&log, kClientLogFile, ""), 0);
     RECORD_TYPE r{};
     EXPECT_EQ(Logfile_Read(&log, n, &r), 0) << n;
-    Logfile_Close(&log);
+    (void)Logfile_Close(&log);
     return r;
   }
   void SetBlock(int current, int count) {
@@ -61,7 +61,7 @@ class LogTest : public ::testing::Test {
     ASSERT_EQ(Logfile_Open(&log, kClientLogFile, ""), 0);
     BLOCK_TYPE b{current, count};
     ASSERT_EQ(Logfile_WriteBlk(&log, &b), 0);
-    Logfile_Close(&log);
+    (void)Logfile_Close(&log);
   }
   // A log whose records 1..count hold comments "rec <n>" (day of year n % 7).
   void MakeLog(int current, int count) {
@@ -79,7 +79,7 @@ class LogTest : public ::testing::Test {
     }
     BLOCK_TYPE b{current, count};
     ASSERT_EQ(Logfile_WriteBlk(&log, &b), 0);
-    Logfile_Close(&log);
+    (void)Logfile_Close(&log);
   }
   RunResult Query(std::vector<std::string> args) {
     args.insert(args.begin(), {ProgramPath("query_logfile"), "VKLogFile"});

@@ -161,7 +161,7 @@ TEST(RecordFiles, ReaderWaitsForTheWriterAndSeesItsRecordAtOnce) {
   ASSERT_EQ(WEXITSTATUS(status), 0);
   ASSERT_EQ(DBRead(&r, 6, &rec), 0);
   EXPECT_EQ(rec.bytes[439], 'Z');
-  DBClose(&r);
+  (void)DBClose(&r);
   close(ready[0]);
   close(ready[1]);
 }

@@ -17,7 +17,8 @@ using test_vks::VksTest;
 
 const std::string kStars68(68, '*');
 const std::string kDashes66(66, '-');
-const std::string kCannotOpen = "Fail to open Varnek II server file.\nCannot open server file.\n";
+// One line for one failure: the command's own message.
+const std::string kCannotOpen = "Cannot open server file.\n";
 
 std::string Title(int b, int e) {
   return "***** Server Records Listing: Record " + std::to_string(b) + " -- " + std::to_string(e) + " *****\n" +

@@ -59,6 +59,6 @@ int main(int argc, char **argv) {
   else if (std::strcmp(option, "-text") == 0) status = Search_Text_in_Logfile(log, value);
   else if (std::strcmp(option, "-last") == 0) status = Display_Last_Records(log, number);
   else status = Copy_Logfile_to_Textfile(log, value);
-  Logfile_Close(&log);
+  (void)Logfile_Close(&log);
   return status;
 }

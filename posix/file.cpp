@@ -1,0 +1,229 @@
+// Files: owned descriptors, opening and creating, positioned I/O, and
+// whole-file replacement through a temporary name.
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "posix/posix.h"
+
+namespace posix {
+
+std::string ErrorText(int error) {
+  if (error == kNotRegularFile) return "Not a regular file";
+  return std::strerror(error);
+}
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+File &File::operator=(File &&other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+int File::Close() {
+  if (fd_ < 0) return 0;
+  int fd = fd_;
+  fd_ = -1;
+  // A close interrupted by a signal has still released the descriptor
+  // on Linux: never close twice.
+  return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
+}
+
+int File::Release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+namespace {
+
+int OpenWith(const char *path, int flags, mode_t mode, Op op, File &file) {
+  file = File();
+  if (!path || !*path) return ENOENT;
+  if (Fails(op)) return errno;
+  int fd;
+  do {
+    fd = ::open(path, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  file = File(fd);
+  return 0;
+}
+
+// The directory part of `path` ("." for a bare name), with a final "/".
+std::string DirectoryOf(const std::string &path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+int OpenExisting(const char *path, int flags, File &file) { return OpenWith(path, flags, 0, Op::kOpen, file); }
+
+int OpenRegular(const char *path, int flags, File &file) {
+  int rc = OpenWith(path, flags | O_NONBLOCK | O_NOCTTY, 0, Op::kOpen, file);
+  if (rc != 0) return rc;
+  struct stat st;
+  if (::fstat(file.fd(), &st) != 0) {
+    int error = errno;
+    file = File();
+    return error;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    file = File();
+    return kNotRegularFile;
+  }
+  // Reads of a regular file never wait; clear the flag all the same so the
+  // descriptor behaves as an ordinary one.
+  int fl = ::fcntl(file.fd(), F_GETFL);
+  if (fl >= 0) (void)::fcntl(file.fd(), F_SETFL, fl & ~O_NONBLOCK);
+  return 0;
+}
+
+int CreateTruncate(const char *path, File &file) {
+  return OpenWith(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0666, Op::kCreate, file);
+}
+
+int CreateNew(const char *path, mode_t mode, File &file) {
+  return OpenWith(path, O_RDWR | O_CREAT | O_EXCL, mode, Op::kCreate, file);
+}
+
+ssize_t ReadAt(int fd, std::int64_t offset, void *data, std::size_t size) {
+  if (Fails(Op::kRead)) return -1;
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t r = ::pread(fd, static_cast<char *>(data) + done, size - done, offset + static_cast<off_t>(done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+ssize_t ReadSome(int fd, void *data, std::size_t size) {
+  if (Fails(Op::kRead)) return -1;
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t r = ::read(fd, static_cast<char *>(data) + done, size - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+bool WriteAt(int fd, std::int64_t offset, const void *data, std::size_t size) {
+  if (Fails(Op::kWrite)) return false;
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t r = ::pwrite(fd, static_cast<const char *>(data) + done, size - done, offset + static_cast<off_t>(done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return false;
+    if (r == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<std::size_t>(r);
+  }
+  return true;
+}
+
+bool WriteAll(int fd, const void *data, std::size_t size) {
+  if (Fails(Op::kWrite)) return false;
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t r = ::write(fd, static_cast<const char *>(data) + done, size - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return false;
+    if (r == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<std::size_t>(r);
+  }
+  return true;
+}
+
+bool Resize(int fd, std::int64_t size) {
+  if (Fails(Op::kWrite)) return false;
+  int rc;
+  do {
+    rc = ::ftruncate(fd, static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+bool Sync(int fd) {
+  if (Fails(Op::kSync)) return false;
+  return ::fsync(fd) == 0;
+}
+
+int Rename(const char *from, const char *to) {
+  if (Fails(Op::kRename)) return errno;
+  return ::rename(from, to) == 0 ? 0 : errno;
+}
+
+int Link(const char *from, const char *to) {
+  if (Fails(Op::kRename)) return errno;
+  return ::link(from, to) == 0 ? 0 : errno;
+}
+
+int Unlink(const char *path) { return ::unlink(path) == 0 ? 0 : errno; }
+
+int ReplaceFile(const char *path, mode_t mode, const std::function<bool(int fd)> &write, Op *failed) {
+  Op ignored = Op::kCount;
+  Op &step = failed ? *failed : ignored;
+  step = Op::kCreate;
+  if (!path || !*path) return ENOENT;
+  std::string target = path;
+  struct stat st;
+  if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+    // Replace the file the link names, in its own directory.
+    char resolved[PATH_MAX];
+    if (::realpath(path, resolved)) target = resolved;
+  }
+  bool keep_mode = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  mode_t kept = st.st_mode & 07777;
+
+  std::string temporary = DirectoryOf(target) + "." + target.substr(DirectoryOf(target).size()) + ".new." +
+                          std::to_string(::getpid());
+  File file;
+  int rc = CreateNew(temporary.c_str(), mode, file);
+  if (rc == EEXIST) {
+    // Left behind by a process of the same number that was killed.
+    (void)Unlink(temporary.c_str());
+    rc = CreateNew(temporary.c_str(), mode, file);
+  }
+  if (rc != 0) return rc;
+  step = Op::kWrite;
+  auto fail = [&](int error) {
+    file = File();
+    (void)Unlink(temporary.c_str());
+    return error;
+  };
+  if (!write(file.fd())) return fail(errno ? errno : EIO);
+  if (keep_mode && ::fchmod(file.fd(), kept) != 0) return fail(errno);
+  step = Op::kSync;
+  if (!Sync(file.fd())) return fail(errno);
+  if (int close_rc = file.Close(); close_rc != 0) return fail(close_rc);
+  step = Op::kRename;
+  if (int rename_rc = Rename(temporary.c_str(), target.c_str()); rename_rc != 0) return fail(rename_rc);
+  step = Op::kCount;
+  return 0;
+}
+
+}  // namespace posix

@@ -1,0 +1,37 @@
+// The shared word tables, the verbose level and the field copy.
+
+#include "vocab/vocab.h"
+
+#include <cstring>
+
+const char *const StatusTypesText[4] = {"INACTIVE", "ACTIVE", "SUSPEND", "XENDX"};
+const char *const FileTypesText[6] = {"UNKNOWN", "AREA", "MD", "GRID", "TEXT", "XENDX"};
+
+int verbose = 1;
+
+int WordIndex(const char *const *list, std::string_view word) {
+  for (int i = 0; list[i] && kWordListEnd != list[i]; ++i)
+    if (word == list[i]) return i;
+  return -1;
+}
+
+bool DataTypeFromWord(std::string_view word, FileTypes &type) {
+  int index = WordIndex(FileTypesText, word);
+  if (index < AREA || index > TEXT) return false;
+  type = static_cast<FileTypes>(index);
+  return true;
+}
+
+const char *StatusWord(std::int32_t status) {
+  return status >= Inactive && status <= Suspend ? StatusTypesText[status] : "?";
+}
+
+const char *TypeWord(std::int32_t type) { return type >= UNKNOWN && type <= TEXT ? FileTypesText[type] : "?"; }
+
+bool CopyField(char *field, std::size_t size, std::string_view value) {
+  if (size == 0 || value.size() >= size) return false;
+  // memmove: the value may be the field's own text.
+  if (!value.empty()) std::memmove(field, value.data(), value.size());
+  std::memset(field + value.size(), 0, size - value.size());
+  return true;
+}
