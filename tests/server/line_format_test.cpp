@@ -355,3 +355,18 @@ TEST(ServerLine, TrimIsTheInverseOfStar) {
 }
 
 }  // namespace
+
+namespace {
+
+// The availability file's opener, as the client's comparison uses it on its
+// copy, reports a missing file itself, once.
+TEST(AvailabilityFileOpen, MissingFileIsReportedByTheOpener) {
+  ::testing::internal::CaptureStdout();
+  std::FILE *fp = OpenServerFile("/nonexistent/COMPARE2");
+  std::fflush(stdout);
+  EXPECT_EQ(fp, nullptr);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Fail to open Varnek II server file.\n");
+  EXPECT_EQ(openServerFileQuietly("/nonexistent/COMPARE2"), nullptr);
+}
+
+}  // namespace
