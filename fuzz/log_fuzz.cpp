@@ -36,11 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   LOGFILE_TYPE log;
   if (Open_Logfile(&log, path.c_str()) != 0) return 0;
-  Display_Whole_Logfile(log);
-  Search_Text_in_Logfile(log, "RAS");
-  Search_Status_in_Logfile(log, "I");
-  Search_Date_in_Logfile(log, 0);
-  Display_Last_Records(log, size > 0 ? data[0] * 50 : 7);
-  Logfile_Close(&log);
+  (void)Display_Whole_Logfile(log);
+  (void)Search_Text_in_Logfile(log, "RAS");
+  (void)Search_Status_in_Logfile(log, "I");
+  (void)Search_Date_in_Logfile(log, 0);
+  (void)Display_Last_Records(log, size > 0 ? data[0] * 50 : 7);
+  (void)Logfile_Close(&log);
   return 0;
 }
