@@ -33,6 +33,10 @@ int DBOpen(DBase *DB, const char *FileName, const char *LockFile) {
   return DB ? RAOpen(&DB->File, FileName, LockFile) : 1;
 }
 
+int DBOpenForRead(DBase *DB, const char *FileName, const char *LockFile) {
+  return DB ? RAOpenForRead(&DB->File, FileName, LockFile) : 1;
+}
+
 int DBRead(DBase *DB, int Rec, void *Data) {
   if (!DB || !DB->File.fp) return RAReadRec(DB ? &DB->File : nullptr, Rec, Data);
   posix::ScopedLock lock(fileno(DB->File.fp), posix::LockKind::kShared, kReadNotes);

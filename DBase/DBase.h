@@ -28,6 +28,10 @@ struct DBase {
 // RAOpen on the handle's file; 1 when it cannot be opened.
 [[nodiscard]] int DBOpen(DBase *DB, const char *FileName, const char *LockFile);
 
+// RAOpenForRead on the handle's file, for commands that only read (their
+// record reads take the shared lock, which needs no write access).
+[[nodiscard]] int DBOpenForRead(DBase *DB, const char *FileName, const char *LockFile);
+
 // Reads record `Rec` under a shared whole-file lock.  Prints
 // "DBRead: Cannot lock file for read" / "DBRead: Cannot unlock read lock"
 // when the lock calls fail (the read still happens).  0, or 1 with `Data`

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <type_traits>
 
 #include "RA/RA.h"
@@ -116,10 +117,28 @@ struct LOGFILE_TYPE {
 // The current UTC time (day of the year from 0).
 void Get_Date(DATE_TYPE *New_Date);
 
+// What became of an entry that AppendLogEntry was asked to store.
+struct LogWriteNote {
+  int error = 0;             // errno value of the failure when it was not stored
+  std::string damage;        // why the log was set aside ("" when it was not)
+  std::string set_aside_as;  // the name the damaged log now has
+};
+
+// logwriter_ with an account of what happened.  0 when the entry was stored,
+// 1 when it was not (`note.error` says why).  A log whose header or block
+// cannot be a log's is never written into: it is renamed aside to
+// "<log>.damaged.<CCYYDDD>.<HHMMSS>" (never deleted), a fresh log is started
+// and the entry stored there; `note.damage` and `note.set_aside_as` tell.
+// A comment holding a control character is refused.  Prints nothing.
+[[nodiscard]] int AppendLogEntry(const char *Filename, const char *ProgramName, const char *Function,
+                                 const char *Status, const char *Comment, LogWriteNote &note);
+
 // Appends one entry to the log `Filename`, creating it on first use.  0 when
 // the entry was stored; 1 when it was not: the log cannot be opened or
 // created, a field does not fit (ProgramName 19, Function 34, Status 1,
 // Comment 159 characters; Filename 45), or a write fails.  Prints nothing.
+// (AppendLogEntry without the account; a damaged log is set aside as
+// there.)
 [[nodiscard]] int logwriter_(const char *Filename, const char *ProgramName, const char *Function,
                              const char *Status, const char *Comment);
 
@@ -129,10 +148,16 @@ void Get_Date(DATE_TYPE *New_Date);
 // wrapped, records Current_Record + 1 .. Log_Record_Count, then
 // 1 .. Current_Record.  An entry that cannot be read is skipped.
 
-// Opens the log and reads its block into the handle.  1 when the name is
-// longer than 45 characters, the log cannot be opened, or its block cannot
-// be read or holds no entry (the file is then closed again); else 0.
+// Opens the log for reading and reads its block into the handle.  1 when
+// the name is longer than 45 characters, the log cannot be opened, is not a
+// log (block or record size), or its block cannot be read or holds no entry
+// (the file is then closed again); else 0.
 [[nodiscard]] int Open_Logfile(LOGFILE_TYPE *Logfile, const char *Filename);
+
+// Open_Logfile that also says why a log cannot be read ("No such file or
+// directory", "it is too short to hold a log", "its block names entry 0 of
+// 0" ...).  The log is opened for reading only.
+[[nodiscard]] int Open_Logfile_Explained(LOGFILE_TYPE *Logfile, const char *Filename, std::string &why);
 
 // Prints the query tool's usage text and sets *ReturnCode to 1.
 void Print_Usage_Message(int *ReturnCode);

@@ -3,16 +3,18 @@
 #include <cstring>
 
 #include "Logfile/Logfile.h"
+#include "vocab/vocab.h"
 
 namespace {
 
 // Entries come from a file anyone may have edited: make every string end
-// inside its field before it is printed or compared.
+// inside its field, and show no control character raw, before it is printed
+// or compared.
 void TerminateStrings(RECORD_TYPE *r) {
-  r->ProgramName[sizeof r->ProgramName - 1] = '\0';
-  r->Function[sizeof r->Function - 1] = '\0';
-  r->Status[sizeof r->Status - 1] = '\0';
-  r->Comment[sizeof r->Comment - 1] = '\0';
+  CleanField(r->ProgramName);
+  CleanField(r->Function);
+  CleanField(r->Status);
+  CleanField(r->Comment);
 }
 
 }  // namespace

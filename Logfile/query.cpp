@@ -1,6 +1,7 @@
 // Read side of the operations log: listings in time order, searches, the
 // copy to a text file and the query tool's usage text.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -39,16 +40,37 @@ int DisplayMatching(LOGFILE_TYPE log, Match match) {
 }  // namespace
 
 int Open_Logfile(LOGFILE_TYPE *Logfile, const char *Filename) {
-  if (!Filename || std::strlen(Filename) > static_cast<std::size_t>(kLogFileNameMax)) return 1;
-  std::string lock_file = std::string(Filename) + ".srv";
-  if (Logfile_Open(Logfile, Filename, lock_file.c_str()) != 0) return 1;
-  const BLOCK_TYPE &b = Logfile->Block;
-  if (Logfile_ReadBlk(Logfile, &Logfile->Block) != 0 || b.Current_Record < 1 ||
-      b.Current_Record > kLogRecords || b.Log_Record_Count < 1 || b.Log_Record_Count > kLogRecords) {
-    (void)Logfile_Close(Logfile);
+  std::string why;
+  return Open_Logfile_Explained(Logfile, Filename, why);
+}
+
+int Open_Logfile_Explained(LOGFILE_TYPE *Logfile, const char *Filename, std::string &why) {
+  if (!Filename || std::strlen(Filename) > static_cast<std::size_t>(kLogFileNameMax)) {
+    why = "the name is longer than 45 characters";
     return 1;
   }
-  return 0;
+  std::string lock_file = std::string(Filename) + ".srv";
+  // Read only: a log the user may read but not write is still listed.
+  if (RAOpenForRead(&Logfile->File, Filename, lock_file.c_str()) != 0) {
+    why = errno == EINVAL ? "it is too short to hold a log" : posix::ErrorText(errno);
+    return 1;
+  }
+  char text[96] = "";
+  const RA &ra = Logfile->File;
+  const BLOCK_TYPE &b = Logfile->Block;
+  if (ra.BlockSize != kLogBlockSize || ra.RecSize != kLogRecordSize) {
+    std::snprintf(text, sizeof text, "block size %d and record size %d are not a log's", ra.BlockSize, ra.RecSize);
+  } else if (Logfile_ReadBlk(Logfile, &Logfile->Block) != 0) {
+    std::snprintf(text, sizeof text, "it is too short to hold a log");
+  } else if (b.Current_Record < 1 || b.Current_Record > kLogRecords || b.Log_Record_Count < 1 ||
+             b.Log_Record_Count > kLogRecords) {
+    std::snprintf(text, sizeof text, "its block names entry %d of %d", b.Current_Record, b.Log_Record_Count);
+  } else {
+    return 0;
+  }
+  why = text;
+  (void)Logfile_Close(Logfile);
+  return 1;
 }
 
 void Print_Usage_Message(int *ReturnCode) {

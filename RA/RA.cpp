@@ -55,19 +55,25 @@ int RAInit(const char *FileName, int BlockSize, int RecSize, int NRecords, int *
   return rc == 0 ? 0 : 1;
 }
 
-int RAOpen(RA *File, const char *FileName, const char *LockFile) {
+namespace {
+
+int OpenWithMode(RA *File, const char *FileName, const char *LockFile, bool writable) {
   if (!File) return 1;
   File->fp = nullptr;
   if (!FileName) return 1;
   posix::File file;
-  if (posix::OpenExisting(FileName, O_RDWR, file) != 0) return 1;
-  std::FILE *fp = fdopen(file.fd(), "r+b");
+  if (int rc = posix::OpenRegular(FileName, writable ? O_RDWR : O_RDONLY, file); rc != 0) {
+    errno = rc;
+    return 1;
+  }
+  std::FILE *fp = fdopen(file.fd(), writable ? "r+b" : "rb");
   if (!fp) return 1;
   (void)file.Release();
   std::setvbuf(fp, nullptr, _IONBF, 0);
   std::int32_t header[3] = {0, 0, 0};
   if (!ReadAt(fp, 0, header, sizeof header) || header[0] < 0 || header[1] <= 0 || header[2] < 0) {
     std::fclose(fp);
+    errno = EINVAL;
     return 1;
   }
   File->fp = fp;
@@ -78,6 +84,16 @@ int RAOpen(RA *File, const char *FileName, const char *LockFile) {
   std::memset(File->LockFile, 0, sizeof File->LockFile);
   if (LockFile) std::strncpy(File->LockFile, LockFile, sizeof File->LockFile - 1);
   return 0;
+}
+
+}  // namespace
+
+int RAOpen(RA *File, const char *FileName, const char *LockFile) {
+  return OpenWithMode(File, FileName, LockFile, true);
+}
+
+int RAOpenForRead(RA *File, const char *FileName, const char *LockFile) {
+  return OpenWithMode(File, FileName, LockFile, false);
 }
 
 int RAClose(RA *File) {

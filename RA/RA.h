@@ -44,10 +44,17 @@ struct RA {
 // `error`, when given, receives the errno value of the failure.
 [[nodiscard]] int RAInit(const char *FileName, int BlockSize, int RecSize, int NRecords, int *error = nullptr);
 
-// Opens an existing file for reading and writing (never creates one) and
-// reads its header.  1 with `File->fp` null when the file cannot be opened
-// or its header is short or impossible (a negative size, a record size of 0).
+// Opens an existing regular file for reading and writing (never creates
+// one, never waits on a FIFO or device) and reads its header.  1 with
+// `File->fp` null when the file cannot be opened or its header is short or
+// impossible (a negative size, a record size of 0); errno then says why
+// (EINVAL for the header).
 [[nodiscard]] int RAOpen(RA *File, const char *FileName, const char *LockFile);
+
+// RAOpen for reading only: for commands that only read, so that a file the
+// user may read but not write can still be read.  Writes through the
+// handle fail.
+[[nodiscard]] int RAOpenForRead(RA *File, const char *FileName, const char *LockFile);
 
 // Closes the stream: 0, or -1 when the close fails.
 [[nodiscard]] int RAClose(RA *File);

@@ -42,7 +42,12 @@ Boolean ValidateArgs2(int *Arg1, int *Arg2, int MaxValue) {
 int GetStrArg(const char *Option, char *Value, std::size_t Size, const char *Default) {
   const char *text = Default;
   int rc = Tvcmdstr(Option, 1, Default, &text);
-  if (!CopyField(Value, Size, text ? text : "")) {
+  std::string_view value = text ? text : "";
+  if (HasControlCharacter(value)) {
+    std::printf("VKC error: %s value contains a control character.\n", Option);
+    return kValueTooLong;
+  }
+  if (!CopyField(Value, Size, value)) {
     std::printf("VKC error: %s value is longer than %zu characters.\n", Option, Size - 1);
     return kValueTooLong;
   }

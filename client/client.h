@@ -238,9 +238,16 @@ static_assert(std::is_trivially_copyable_v<ServerListRec> && std::is_standard_la
 
 // Opens the record file `Name` (VKClientFile or VKServerListTable) for
 // update.  True when it is open; otherwise prints `Text` on a line of its own
-// (when `verbose` is non-zero) and returns False.  A file whose record size
-// is not that of its records does not open.
+// (when `verbose` is non-zero) and returns False.  A file whose header is not
+// that of its kind (block size 0, its record size and record count) is
+// refused: "<Name> refused: its header (...) is not that of <Name> (...);
+// nothing was changed." on the error stream (always), and False.
 [[nodiscard]] Boolean OpenVarnekDB(DBase *File, const char *Name, const char *Text);
+
+// OpenVarnekDB for reading only, for the commands that only read (LIST,
+// REPORT, DATA, LISTSERVERS, TRANSFER): a file the user may read but not
+// write is still read.
+[[nodiscard]] Boolean OpenVarnekDBForRead(DBase *File, const char *Name, const char *Text);
 
 // Record reads that also end every string inside its field (the files may
 // have been edited by hand).  Results as DBRead: 0, or 1 with the record
@@ -313,6 +320,13 @@ void ListClientRecords(DBase *file, int first, int last, int mask);
 // it could not be started or was killed, -2 when no such command exists.
 [[nodiscard]] int Exec(const char *Cmd);
 
+// Appends an entry to the operations log VKLogFile (program
+// "VARNEK-II Client", status "I").  An entry that cannot be written is
+// reported once per run on the error stream ("VKLogFile: log entry not
+// written: <reason>"); the caller's work goes on.  A damaged log is set
+// aside and a fresh one started, with a message saying so.
+void LogEntry(const char *Function, const char *Comment);
+
 // The server list.
 [[nodiscard]] int ListServerListFile();
 [[nodiscard]] int CreateServerListRec();
@@ -365,8 +379,11 @@ void ListClientRecords(DBase *file, int first, int last, int mask);
 
 // Fetches value 1 of `Option` as a string (default `Default`) into the field
 // `Value` and returns the fetcher's code.  A value longer than the field
-// holds is refused: the field is left as it was, "VKC error: <Option> value
-// is longer than N characters." is printed and kValueTooLong returned.
+// holds, or one holding a control character (a line feed would split a log
+// line or a listing row, an escape would reach the terminal), is refused:
+// the field is left as it was, "VKC error: <Option> value is longer than N
+// characters." or "VKC error: <Option> value contains a control character."
+// is printed and kValueTooLong returned.
 inline constexpr int kValueTooLong = -9001;
 [[nodiscard]] int GetStrArg(const char *Option, char *Value, std::size_t Size, const char *Default);
 template <std::size_t N>

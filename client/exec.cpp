@@ -6,8 +6,15 @@
 #include "Logfile/Logfile.h"
 #include "client/client.h"
 #include "host/host.h"
+#include "posix/posix.h"
 
 int Exec(const char *Cmd) {
+  // A control character would change the command's shape (a line feed
+  // ends it for the host's command processor): such a line never runs.
+  if (Cmd && HasControlCharacter(Cmd)) {
+    Tveprintf("Exec: command not run, it holds a control character: %s\n", Visible(Cmd).c_str());
+    return kTvKeyinFailed;
+  }
   int rc = Tvskeyin(Cmd);
   if (verbose > 1) std::printf("%s\n", Cmd);
   // Every command is logged, whatever its result.  A command longer than a
@@ -15,6 +22,19 @@ int Exec(const char *Cmd) {
   std::string comment = Cmd ? Cmd : "";
   constexpr std::size_t kRoom = sizeof(RECORD_TYPE::Comment) - 1;
   if (comment.size() > kRoom) comment = comment.substr(0, kRoom - 3) + "...";
-  (void)logwriter_(kClientLogFile, kClientProgramName, "Exec", kLogStatusInfo, comment.c_str());
+  LogEntry("Exec", comment.c_str());
   return rc;
+}
+
+void LogEntry(const char *Function, const char *Comment) {
+  static bool reported = false;  // a failing log is reported once per run
+  LogWriteNote note;
+  if (AppendLogEntry(kClientLogFile, kClientProgramName, Function, kLogStatusInfo, Comment, note) != 0 &&
+      !reported) {
+    reported = true;
+    Tveprintf("%s: log entry not written: %s\n", kClientLogFile, posix::ErrorText(note.error).c_str());
+  }
+  if (!note.damage.empty())
+    Tveprintf("%s was damaged (%s); it is kept as %s and a new log is started.\n", kClientLogFile,
+              note.damage.c_str(), note.set_aside_as.c_str());
 }

@@ -107,7 +107,7 @@ int Transfer() {
   int number = 1;
   if (!ValidateArgs1(&number, kServerListRecords)) return kClientOk;
   DBase file;
-  if (!OpenVarnekDB(&file, kServerListFile, kServerListFileText)) return kClientOk;
+  if (!OpenVarnekDBForRead(&file, kServerListFile, kServerListFileText)) return kClientOk;
   ServerListRec r;
   (void)ReadServerListRec(&file, number, &r);
   if (r.Address[0] != '\0') (void)QOLAreadAvailFile(r.group, r.Version);

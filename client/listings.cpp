@@ -100,7 +100,7 @@ bool ReadNamedRecord(int &number, ClientRec &r) {
   number = 1;
   if (!ValidateArgs1(&number, kClientRecords)) return false;
   DBase file;
-  if (!OpenVarnekDB(&file, kClientFile, kClientFileText)) return false;
+  if (!OpenVarnekDBForRead(&file, kClientFile, kClientFileText)) return false;
   (void)ReadClientRec(&file, number, &r);
   CloseVarnekDB(&file);
   return true;
@@ -194,7 +194,7 @@ int ListClientFile(int mode, int brec, int erec, int dtype) {
     mask = dtype >= 0 && dtype < 16 ? 1 << dtype : 0;
   }
   DBase file;
-  bool open = OpenVarnekDB(&file, kClientFile, kClientFileText);
+  bool open = OpenVarnekDBForRead(&file, kClientFile, kClientFileText);
   ListClientRecords(open ? &file : nullptr, first, last, mask);
   if (open) CloseVarnekDB(&file);
   return kClientOk;

@@ -2,6 +2,7 @@
 // was typed (PRINTLOG or PL).
 
 #include <cstdio>
+#include <string>
 
 #include "Logfile/Logfile.h"
 #include "client/client.h"
@@ -11,8 +12,10 @@ int PrintLogfile() {
   const char *textfile = "";
   (void)Tvcmdstr(" ", 1, "", &textfile);
   LOGFILE_TYPE log;
-  if (Open_Logfile(&log, kClientLogFile) != 0) {
+  std::string why;
+  if (Open_Logfile_Explained(&log, kClientLogFile, why) != 0) {
     if (verbose) std::printf("Unable to open log file ...\n");
+    Tveprintf("%s: %s\n", kClientLogFile, why.c_str());
     return kClientOk;
   }
   int rc = Copy_Logfile_to_Textfile(log, textfile);

@@ -19,47 +19,79 @@ void SetText(char (&field)[N], const char *text) {
 
 }  // namespace
 
-Boolean OpenVarnekDB(DBase *File, const char *Name, const char *Text) {
-  int expected = 0;
-  if (std::strcmp(Name, kClientFile) == 0) expected = sizeof(ClientRec);
-  else if (std::strcmp(Name, kServerListFile) == 0) expected = sizeof(ServerListRec);
-  if (DBOpen(File, Name, "") == 0) {
-    // Records are read straight into fixed-size structures: a file whose
-    // record size differs is not opened.
-    if (expected == 0 || File->File.RecSize == expected) return True;
-    CloseVarnekDB(File);
+namespace {
+
+// The header each of the client's record files must hold: block size,
+// record size and record count.
+struct RecordFileKind {
+  int block, record_size, records;
+};
+
+bool KnownKind(const char *name, RecordFileKind &kind) {
+  if (std::strcmp(name, kClientFile) == 0) kind = {0, static_cast<int>(sizeof(ClientRec)), kClientRecords};
+  else if (std::strcmp(name, kServerListFile) == 0)
+    kind = {0, static_cast<int>(sizeof(ServerListRec)), kServerListRecords};
+  else return false;
+  return true;
+}
+
+Boolean Open(DBase *File, const char *Name, const char *Text, bool writable) {
+  if ((writable ? DBOpen(File, Name, "") : DBOpenForRead(File, Name, "")) != 0) {
+    if (verbose) std::printf("%s\n", Text);
+    return False;
   }
-  if (verbose) std::printf("%s\n", Text);
-  return False;
+  // Records are read and written at offsets the header gives: a header that
+  // is not the file's own (a wrong block size would make writes land in the
+  // middle of other records, or grow the file without end) refuses the file
+  // before anything is read or written.
+  RecordFileKind kind;
+  const RA &ra = File->File;
+  if (KnownKind(Name, kind) &&
+      (ra.BlockSize != kind.block || ra.RecSize != kind.record_size || ra.NRecords != kind.records)) {
+    Tveprintf("%s refused: its header (block %d, record size %d, %d records) is not that of %s "
+              "(%d, %d, %d); nothing was changed.\n",
+              Name, ra.BlockSize, ra.RecSize, ra.NRecords, Name, kind.block, kind.record_size, kind.records);
+    CloseVarnekDB(File);
+    return False;
+  }
+  return True;
+}
+
+}  // namespace
+
+Boolean OpenVarnekDB(DBase *File, const char *Name, const char *Text) { return Open(File, Name, Text, true); }
+
+Boolean OpenVarnekDBForRead(DBase *File, const char *Name, const char *Text) {
+  return Open(File, Name, Text, false);
 }
 
 int ReadClientRec(DBase *File, int Rec, ClientRec *Record) {
   int rc = DBRead(File, Rec, Record);
-  EndField(Record->Descriptor);
-  EndField(Record->Group);
-  EndField(Record->UserCmd);
+  CleanField(Record->Descriptor);
+  CleanField(Record->Group);
+  CleanField(Record->UserCmd);
   switch (Record->DataType) {
     case AREA: {
       AreaClientStruct &a = Record->Data.Area;
-      EndField(a.imgSat);
-      EndField(a.Band);
-      EndField(a.Dwell);
-      EndField(a.Gray);
-      EndField(a.enhance);
-      EndField(a.SUname);
+      CleanField(a.imgSat);
+      CleanField(a.Band);
+      CleanField(a.Dwell);
+      CleanField(a.Gray);
+      CleanField(a.enhance);
+      CleanField(a.SUname);
       break;
     }
     case MD:
-      EndField(Record->Data.Pnts.Select);
-      EndField(Record->Data.Pnts.Title);
+      CleanField(Record->Data.Pnts.Select);
+      CleanField(Record->Data.Pnts.Title);
       break;
     case GRID:
-      EndField(Record->Data.Grid.Param);
-      EndField(Record->Data.Grid.Level);
+      CleanField(Record->Data.Grid.Param);
+      CleanField(Record->Data.Grid.Level);
       break;
     case TEXT:
-      EndField(Record->Data.Text.From);
-      EndField(Record->Data.Text.To);
+      CleanField(Record->Data.Text.From);
+      CleanField(Record->Data.Text.To);
       break;
     default:
       break;
@@ -69,9 +101,9 @@ int ReadClientRec(DBase *File, int Rec, ClientRec *Record) {
 
 int ReadServerListRec(DBase *File, int Rec, ServerListRec *Record) {
   int rc = DBRead(File, Rec, Record);
-  EndField(Record->Name);
-  EndField(Record->Address);
-  EndField(Record->group);
+  CleanField(Record->Name);
+  CleanField(Record->Address);
+  CleanField(Record->group);
   return rc;
 }
 

@@ -14,22 +14,58 @@
 
 namespace {
 
-// CREATESERVER (blank entry first) and SETSERVER.
+// The blank entry CREATESERVER starts from.
+ServerListRec BlankEntry() {
+  ServerListRec blank;
+  std::memset(&blank, 0, sizeof blank);
+  blank.Version = 2;
+  return blank;
+}
+
+// Applies VERSION, NAME, ADDRESS and GROUP to `r` in memory.  false when a
+// value is refused (its message has been printed): the entry must then stay
+// exactly as it was.
+bool ApplyServerListKeywords(ServerListRec &r) {
+  // Only the two availability formats the cycle can read are stored.
+  int version = r.Version;
+  bool accepted = Tvcmdint("VERSION", 1, "Integer Value", r.Version, 1, 2, &version) >= 0;
+  if (accepted) r.Version = version;
+  accepted = GetStrArg("NAME", r.Name, r.Name) >= 0 && accepted;
+  accepted = GetStrArg("ADDRESS", r.Address, r.Address) >= 0 && accepted;
+  accepted = GetStrArg("GROUP", r.group, r.group) >= 0 && accepted;
+  return accepted;
+}
+
+void GroupMissing() { std::printf("GROUP has to be set to a data group serverd by the machine.\n"); }
+
+// CREATESERVER and SETSERVER.  The entry is built in memory and written
+// once: a refused value leaves it exactly as it was and no closing line is
+// printed.  CREATESERVER without a GROUP leaves the blank entry, as it
+// always has.
 int ChangeServerListRec(bool create) {
   int number = 1;
   if (!ValidateArgs1(&number, kServerListRecords)) return kClientOk;
   DBase file;
   if (OpenVarnekDB(&file, kServerListFile, kServerListFileText)) {
+    ServerListRec r;
+    if (create) r = BlankEntry();
+    else (void)ReadServerListRec(&file, number, &r);
     int rc = kClientOk;
-    if (create) {
-      ServerListRec blank;
-      std::memset(&blank, 0, sizeof blank);
-      blank.Version = 2;
-      rc = WriteServerListRec(&file, number, &blank);
+    if (!ApplyServerListKeywords(r)) {
+      rc = kClientRefused;
+    } else if (r.group[0] == '\0') {
+      GroupMissing();
+      if (create) {
+        ServerListRec blank = BlankEntry();
+        rc = WriteServerListRec(&file, number, &blank);
+      } else {
+        rc = kClientRefused;
+      }
+    } else {
+      rc = WriteServerListRec(&file, number, &r);
     }
-    if (rc == kClientOk) rc = UpdateServerListRec(&file, number);
     CloseVarnekDB(&file);
-    if (rc == kClientFailed) return rc;
+    if (rc != kClientOk) return rc == kClientFailed ? rc : kClientOk;
   }
   if (verbose) std::printf(create ? "Created ServerList Record ...\n" : "ServerList Record Modified...\n");
   return kClientOk;
@@ -43,15 +79,9 @@ int SetServerListRec() { return ChangeServerListRec(false); }
 int UpdateServerListRec(DBase *ServerListFile, int Pointer) {
   ServerListRec r;
   (void)ReadServerListRec(ServerListFile, Pointer, &r);
-  // Only the two availability formats the cycle can read are stored.
-  int version = r.Version;
-  if (Tvcmdint("VERSION", 1, "Integer Value", r.Version, 1, 2, &version) >= 0) r.Version = version;
-  bool refused = GetStrArg("NAME", r.Name, r.Name) == kValueTooLong;
-  refused = GetStrArg("ADDRESS", r.Address, r.Address) == kValueTooLong || refused;
-  refused = GetStrArg("GROUP", r.group, r.group) == kValueTooLong || refused;
-  if (refused) return kClientRefused;
+  if (!ApplyServerListKeywords(r)) return kClientRefused;
   if (r.group[0] == '\0') {
-    std::printf("GROUP has to be set to a data group serverd by the machine.\n");
+    GroupMissing();
     return kClientRefused;
   }
   return WriteServerListRec(ServerListFile, Pointer, &r);
@@ -62,7 +92,7 @@ int ListServerListFile() {
   if (!ValidateArgs2(&first, &last, kServerListRecords)) return kClientOk;
   std::printf("SET VER GROUP NAME ...         ADDRESS ...\n");
   DBase file;
-  if (!OpenVarnekDB(&file, kServerListFile, kServerListFileText)) return kClientOk;
+  if (!OpenVarnekDBForRead(&file, kServerListFile, kServerListFileText)) return kClientOk;
   for (int n = first; n <= last; ++n) {
     ServerListRec r;
     (void)ReadServerListRec(&file, n, &r);

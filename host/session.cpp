@@ -226,6 +226,9 @@ int StartSession() {
 int Tvinit(int argc, char **argv) {
   if (tv::g_initialised) return kTvBadCall;
   tv::g_initialised = true;
+  // Before anything is opened: a closed standard descriptor would otherwise
+  // be taken by the first file the program opens.
+  if (posix::EnsureStandardDescriptors() != 0) return kTvInitStartFailed;
   std::set_new_handler(tv::OutOfMemory);
 
   // Program name; a start by the host's command processor hands the whole

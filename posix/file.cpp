@@ -20,6 +20,20 @@ std::string ErrorText(int error) {
   return std::strerror(error);
 }
 
+int EnsureStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is `fd` itself: the ones below it are open.
+    int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened < 0) return errno;
+    if (opened != fd) {
+      ::close(opened);
+      return EBADF;
+    }
+  }
+  return 0;
+}
+
 File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }

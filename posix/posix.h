@@ -68,6 +68,12 @@ void ClearFaults();
 // ---------------------------------------------------------------------------
 // Files.
 
+// Makes sure descriptors 0, 1 and 2 are open, opening /dev/null on each that
+// is closed.  Run first thing in every program: a file opened while one of
+// them is closed would take its number, and the program's output would go
+// into that file.  0, or the errno value when /dev/null cannot be opened.
+[[nodiscard]] int EnsureStandardDescriptors();
+
 // The errno-style value OpenRegular gives for a path that is not a regular
 // file (a directory, FIFO, device or socket).
 inline constexpr int kNotRegularFile = 100001;

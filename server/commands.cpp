@@ -36,8 +36,21 @@ FileNameProblem CheckFileName(std::string_view path) {
   return FileNameProblem::kNone;
 }
 
-AvailabilityFile::AvailabilityFile() : fp_(openServerFileQuietly(kServerFileName)) {
-  if (!fp_) std::printf("Cannot open server file.\n");
+AvailabilityFile::AvailabilityFile(Mode mode) {
+  fp_ = mode == kUpdate ? openServerFileQuietly(kServerFileName) : openServerFileForRead(kServerFileName);
+  if (!fp_) {
+    std::printf("Cannot open server file.\n");
+    status_ = kServerNoFile;
+    return;
+  }
+  std::string why;
+  if (mode == kUpdate && checkServerFileShape(fp_, why) != 0) {
+    std::printf("Cannot change %s: it is damaged (%s); run VKS INSTALL to make a new one.\n", kServerFileName,
+                why.c_str());
+    std::fclose(fp_);
+    fp_ = nullptr;
+    status_ = kServerNotStored;
+  }
 }
 
 AvailabilityFile::~AvailabilityFile() {
@@ -163,8 +176,8 @@ bool ApplyKeywords(ServerRec &rec, bool create) {
 // Reads record `recNum` of the availability file.  0, or 1 after
 // "Cannot open server file.".
 int ReadOneRecord(int recNum, ServerRec &rec) {
-  server_internal::AvailabilityFile file;
-  if (!file.fp()) return kServerNoFile;
+  server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kRead);
+  if (!file.fp()) return file.status();
   (void)ReadServerFile(recNum, &rec, file.fp());  // an unknown type shows in rec.DataType
   return kServerOk;
 }
@@ -186,15 +199,15 @@ int ChangeStatusCommand(const char *who, StatusTypes status, const char *done) {
 }  // namespace
 
 int setServerRec(int recNum, const ServerRec &rec) {
-  server_internal::AvailabilityFile file;
-  if (!file.fp()) return kServerNoFile;
+  server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kUpdate);
+  if (!file.fp()) return file.status();
   int rc = WriteServerFile(recNum, &rec, file.fp());
   return rc == 0 ? kServerOk : rc == kServerNotStored ? rc : kServerError;
 }
 
 int changeServerRecStatus(int recNum, StatusTypes status) {
-  server_internal::AvailabilityFile file;
-  if (!file.fp()) return kServerNoFile;
+  server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kUpdate);
+  if (!file.fp()) return file.status();
   ServerRec rec;
   if (ReadServerFile(recNum, &rec, file.fp()) != 0) return kServerError;
   rec.Status = status;

@@ -38,6 +38,7 @@ constexpr int kMdRowsWord = 3;
 constexpr int kMdColumnsWord = 4;
 constexpr int kMdDateWord = 39;
 constexpr std::size_t kGridSourceKept = 9;  // what dataSource holds
+constexpr std::size_t kGridLabelBytes = 1024;  // of a GRID file, the most the label is read from
 
 // Stores `value` into `field` when it fits a column of `column` characters;
 // otherwise warns and leaves the field alone.
@@ -130,11 +131,11 @@ void ApplyMdHeader(MdServerStruct &m, const DataFileFacts &facts) {
 class GridLabel {
  public:
   GridLabel() = default;
-  explicit GridLabel(std::FILE *fp) : fp_(fp) {
+  explicit GridLabel(std::string_view bytes) : bytes_(bytes) {
     if (!ReadSource()) return;
     if (!ReadNumber(2, run_hours)) return;
     got_run = true;
-    if (std::getc(fp_) == EOF) return;  // %*c
+    if (Get() == EOF) return;  // %*c
     if (!ReadNumber(3, forecast_hours)) return;
     got_forecast = true;
     if (!SkipWord()) return;
@@ -149,11 +150,15 @@ class GridLabel {
  private:
   static bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
+  // The stream of the label's bytes: getc and ungetc over the bytes read.
+  int Get() { return at_ < bytes_.size() ? static_cast<unsigned char>(bytes_[at_++]) : EOF; }
+  void Unget() { --at_; }
+
   void SkipBlanks() {
     int c;
-    while ((c = std::getc(fp_)) != EOF && server_line::IsBlank(static_cast<char>(c))) {
+    while ((c = Get()) != EOF && server_line::IsBlank(static_cast<char>(c))) {
     }
-    if (c != EOF) std::ungetc(c, fp_);
+    if (c != EOF) Unget();
   }
 
   // %[^0123456789]: one or more characters; all are consumed, the first
@@ -161,11 +166,11 @@ class GridLabel {
   bool ReadSource() {
     int c;
     std::size_t n = 0;
-    while ((c = std::getc(fp_)) != EOF && !IsDigit(c)) {
+    while ((c = Get()) != EOF && !IsDigit(c)) {
       if (source.size() < kGridSourceKept) source += static_cast<char>(c);
       ++n;
     }
-    if (c != EOF) std::ungetc(c, fp_);
+    if (c != EOF) Unget();
     got_source = n > 0;
     return got_source;
   }
@@ -173,22 +178,22 @@ class GridLabel {
   // %Nd
   bool ReadNumber(int width, int &out) {
     SkipBlanks();
-    int c = std::getc(fp_);
+    int c = Get();
     int used = 0;
     bool negative = false;
     if (c == '-' || c == '+') {
       negative = c == '-';
       ++used;
-      c = std::getc(fp_);
+      c = Get();
     }
     int value = 0, digits = 0;
     while (used < width && IsDigit(c)) {
       value = value * 10 + (c - '0');
       ++digits;
       ++used;
-      c = std::getc(fp_);
+      c = Get();
     }
-    if (c != EOF) std::ungetc(c, fp_);
+    if (c != EOF) Unget();
     if (digits == 0) return false;
     out = negative ? -value : value;
     return true;
@@ -198,12 +203,13 @@ class GridLabel {
   bool SkipWord() {
     SkipBlanks();
     int c, n = 0;
-    while ((c = std::getc(fp_)) != EOF && !server_line::IsBlank(static_cast<char>(c))) ++n;
-    if (c != EOF) std::ungetc(c, fp_);
+    while ((c = Get()) != EOF && !server_line::IsBlank(static_cast<char>(c))) ++n;
+    if (c != EOF) Unget();
     return n > 0;
   }
 
-  std::FILE *fp_ = nullptr;  // only while scanning
+  std::string_view bytes_;  // only while scanning
+  std::size_t at_ = 0;
 };
 
 void ApplyGridLabel(GridServerStruct &g, const DataFileFacts &facts, const GridLabel &label) {
@@ -268,24 +274,29 @@ void LoadDataFile(const ServerRec &rec, DataFileFacts &facts, GridLabel &label) 
       break;
     }
     case GRID: {
+      // The label stands at the start of the file: only its first bytes are
+      // read, however large the file is.
       posix::File file;
       facts.open_errno = posix::OpenRegular(facts.fullName.c_str(), O_RDONLY, file);
-      std::FILE *fp = facts.open_errno == 0 ? fdopen(file.fd(), "r") : nullptr;
-      if (!fp) {
-        if (facts.open_errno == 0) facts.open_errno = errno;
+      if (facts.open_errno != 0) break;
+      char bytes[kGridLabelBytes];
+      ssize_t got = posix::ReadAt(file.fd(), 0, bytes, sizeof bytes);
+      if (got < 0) {
+        facts.open_errno = errno;
         break;
       }
-      (void)file.Release();
-      label = GridLabel(fp);
-      std::fclose(fp);
+      label = GridLabel(std::string_view(bytes, static_cast<std::size_t>(got)));
       facts.header_rc = 0;
       break;
     }
     default:
       break;
   }
+  // The modification time of a data file only: a FIFO or device of that
+  // name counts as no file.
   struct stat st;
   if (stat(facts.fullName.c_str(), &st) != 0) facts.stat_errno = errno;
+  else if (!S_ISREG(st.st_mode)) facts.stat_errno = posix::kNotRegularFile;
   else facts.mtime = st.st_mtime;
 }
 

@@ -14,14 +14,20 @@
 
 namespace server_internal {
 
-// Copies a value into a string field (CopyField); when it does not fit,
-// prints "<who>: <keyword> value "<value>" is longer than <capacity>
-// characters." and returns false with the field unchanged.
+// Copies a value into a string field (CopyField).  A value that does not
+// fit prints "<who>: <keyword> value "<value>" is longer than <capacity>
+// characters.", one holding a control character "<who>: <keyword> value
+// "<value>" contains a control character." (the value shown with its control
+// characters escaped); both return false with the field unchanged.
 template <std::size_t N>
 [[nodiscard]] bool SetValue(char (&field)[N], std::string_view value, const char *who, const char *keyword) {
-  if (CopyField(field, value)) return true;
-  std::printf("%s: %s value \"%.*s\" is longer than %zu characters.\n", who, keyword,
-              static_cast<int>(value.size()), value.data(), N - 1);
+  bool control = HasControlCharacter(value);
+  if (!control && CopyField(field, value)) return true;
+  std::string shown = Visible(value);
+  if (control)
+    std::printf("%s: %s value \"%s\" contains a control character.\n", who, keyword, shown.c_str());
+  else
+    std::printf("%s: %s value \"%s\" is longer than %zu characters.\n", who, keyword, shown.c_str(), N - 1);
   return false;
 }
 
@@ -63,19 +69,31 @@ class ServerDataFile {
 };
 
 // The availability file VKServerFile of the working directory, open for
-// the life of the object and closed on every path.  When it cannot be
-// opened, "Cannot open server file." is printed (the one message of that
-// failure) and `fp` is null.
+// the life of the object and closed on every path.
+//
+// kRead opens it for reading only (the listings; a file the user may only
+// read is still listed).  kUpdate opens it for reading and writing and
+// first checks its shape (checkServerFileShape): records are found by
+// offset, so a truncated or shifted file would be written over its line
+// feeds.
+//
+// When it cannot be used, `fp` is null and `status` says why, with the one
+// message of that failure printed: kServerNoFile after
+// "Cannot open server file."; kServerNotStored after "Cannot change
+// VKServerFile: it is damaged (<why>); run VKS INSTALL to make a new one."
 class AvailabilityFile {
  public:
-  AvailabilityFile();
+  enum Mode { kRead, kUpdate };
+  explicit AvailabilityFile(Mode mode);
   ~AvailabilityFile();
   AvailabilityFile(const AvailabilityFile &) = delete;
   AvailabilityFile &operator=(const AvailabilityFile &) = delete;
   std::FILE *fp() const { return fp_; }
+  int status() const { return status_; }
 
  private:
-  std::FILE *fp_;
+  std::FILE *fp_ = nullptr;
+  int status_ = kServerOk;
 };
 
 // Whether a slot is in use: Active or Suspend.

@@ -198,9 +198,9 @@ int fitInServerAFRec(const ServerRec &raf, const ServerRec &rcmd) {
 }
 
 int invokeServerRec(ServerRec rcmd, int multiinvoke) {
-  server_internal::AvailabilityFile file;
+  server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kUpdate);
   std::FILE *fp = file.fp();
-  if (!fp) return kServerNoFile;
+  if (!fp) return file.status();
   Tvdprintf("invokeServerRec: multiinvoke %d\n", multiinvoke);
   // The scan looks for candidates in one snapshot of the file; each
   // candidate is then read again on its own, so that it is updated from the

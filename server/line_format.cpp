@@ -114,11 +114,14 @@ std::string_view Trimmed(std::string_view v) {
 
 // Stores a read value: trimmed, kept to the field's capacity, trimmed again
 // (a cut may leave blanks at the end), and zero-filled to the array's end.
+// A control character (a hand-edited file, or another machine's table) is
+// stored as '?': it never reaches a terminal or a command line raw.
 void Store(const Field &f, std::string_view value) {
   value = Trimmed(value);
   if (value.size() > static_cast<std::size_t>(f.size - 1)) value = Trimmed(value.substr(0, f.size - 1));
   std::memset(f.text, 0, static_cast<std::size_t>(f.size));
   if (!value.empty()) std::memcpy(f.text, value.data(), value.size());
+  MaskControlCharacters(f.text);
 }
 
 void ParseFields(std::string_view part, const FieldList &fields) {
@@ -175,6 +178,8 @@ bool FieldFits(const Field &f, std::string &why) {
   const char *problem = nullptr;
   if (length >= static_cast<std::size_t>(f.size)) {
     problem = "is longer than";
+  } else if (HasControlCharacter(value)) {
+    problem = "contains a control character";
   } else if (f.kind == FieldKind::kWord) {
     if (std::any_of(value.begin(), value.end(), IsBlank)) problem = "contains a blank";
   } else if (value.find('|') != std::string_view::npos) {
@@ -183,11 +188,13 @@ bool FieldFits(const Field &f, std::string &why) {
     problem = "holds only blanks";
   }
   if (!problem) return true;
-  if (length >= static_cast<std::size_t>(f.size))
+  if (length >= static_cast<std::size_t>(f.size)) {
     std::snprintf(message, sizeof message, "%s is longer than %d characters", f.name, f.size - 1);
-  else
-    std::snprintf(message, sizeof message, "%s \"%.*s\" %s", f.name, static_cast<int>(value.size()),
-                  value.data(), problem);
+  } else {
+    std::string shown = Visible(value);
+    std::snprintf(message, sizeof message, "%s \"%.*s\" %s", f.name, static_cast<int>(shown.size()),
+                  shown.data(), problem);
+  }
   why = message;
   return false;
 }

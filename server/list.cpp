@@ -136,8 +136,8 @@ int listServerRecs(int bRecNum, int eRecNum, int dataTypeMask) {
     std::printf("listServerRecs: Invalid arguments.\n");
     return kServerError;
   }
-  server_internal::AvailabilityFile file;
-  if (!file.fp()) return kServerNoFile;
+  server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kRead);
+  if (!file.fp()) return file.status();
   if (eRecNum > kServerRecords) eRecNum = kServerRecords;
   std::printf("***** Server Records Listing: Record %d -- %d *****\n%s\n", bRecNum, eRecNum, kStars68.c_str());
 
@@ -174,8 +174,8 @@ int listServerRecDetail(int recNum, int dataTypeMask) {
   ServerRec rec;
   int rc = 0;
   {
-    server_internal::AvailabilityFile file;
-    if (!file.fp()) return kServerNoFile;
+    server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kRead);
+    if (!file.fp()) return file.status();
     rc = ReadServerFile(recNum, &rec, file.fp());
   }
   if (rc != 0 || !TypeInMask(rec.DataType, dataTypeMask) || rec.Status == Inactive) return kServerOk;

@@ -231,6 +231,17 @@ inline constexpr int kServerLineUnknownType = -1;
 // OpenServerFile without the message: the stream, or null with errno set.
 [[nodiscard]] std::FILE *openServerFileQuietly(const char *fname);
 
+// Opens an availability file, or a copy of one, for reading only (listings,
+// the client's comparison).  The stream, or null with errno set; prints
+// nothing.
+[[nodiscard]] std::FILE *openServerFileForRead(const char *fname);
+
+// Checks that an open availability file has the shape every write relies
+// on: exactly 200 lines of 395 bytes, each ended by its line feed.  0, or -1
+// with `why` naming the first fault ("it is 500 bytes long, not 79000",
+// "line 2 does not end in a line feed").  Prints nothing.
+[[nodiscard]] int checkServerFileShape(std::FILE *fp, std::string &why);
+
 // Reads record `recPointer` (1..200) into `*rec` under a shared lock.
 // 0 for a record or an empty slot (the blank AREA record); -1 for a stored
 // type outside 1..4 after printing
@@ -251,7 +262,10 @@ inline constexpr int kServerLineUnknownType = -1;
 // have reached the file when the lock is released.  0; -1 with nothing
 // written after printing "WriteServerFile: Unknown data type %d.\n", a
 // message naming a value that does not fit, or a bad record number;
-// kServerNotStored after reporting a write that failed.
+// kServerNotStored after reporting a write that failed, or a file that is
+// not 79000 bytes long or whose line `recPointer` does not end in its line
+// feed (checked under the lock, so the write can never land on a line
+// feed).
 [[nodiscard]] int WriteServerFile(int recPointer, const ServerRec *rec, std::FILE *fp);
 
 // ---------------------------------------------------------------------------

@@ -69,6 +69,41 @@ std::FILE *openServerFileQuietly(const char *fname) {
   return fp;
 }
 
+std::FILE *openServerFileForRead(const char *fname) {
+  posix::File file;
+  if (!fname || posix::OpenRegular(fname, O_RDONLY, file) != 0) return nullptr;
+  std::FILE *fp = fdopen(file.fd(), "r");
+  if (!fp) return nullptr;
+  (void)file.Release();
+  std::setvbuf(fp, nullptr, _IONBF, 0);
+  return fp;
+}
+
+int checkServerFileShape(std::FILE *fp, std::string &why) {
+  constexpr std::size_t kFileBytes = static_cast<std::size_t>(kServerRecords) * kServerLineBytes;
+  std::vector<char> bytes(kFileBytes + 1);
+  ssize_t got;
+  {
+    posix::ScopedLock lock(fileno(fp), posix::LockKind::kShared, kReadNotes);
+    got = posix::ReadAt(fileno(fp), 0, bytes.data(), bytes.size());
+  }
+  char text[96];
+  if (got != static_cast<ssize_t>(kFileBytes)) {
+    if (got < 0) std::snprintf(text, sizeof text, "it cannot be read: %s", posix::ErrorText(errno).c_str());
+    else if (got > static_cast<ssize_t>(kFileBytes)) std::snprintf(text, sizeof text, "it is longer than %zu bytes", kFileBytes);
+    else std::snprintf(text, sizeof text, "it is %zd bytes long, not %zu", got, kFileBytes);
+    why = text;
+    return -1;
+  }
+  for (int n = 1; n <= kServerRecords; ++n) {
+    if (bytes[static_cast<std::size_t>(n) * kServerLineBytes - 1] == '\n') continue;
+    std::snprintf(text, sizeof text, "line %d does not end in a line feed", n);
+    why = text;
+    return -1;
+  }
+  return 0;
+}
+
 std::FILE *OpenServerFile(const char *fname) {
   std::FILE *fp = openServerFileQuietly(fname);
   if (!fp) std::printf("Fail to open Varnek II server file.\n");
@@ -124,10 +159,22 @@ int WriteServerFile(int recPointer, const ServerRec *rec, std::FILE *fp) {
     std::printf("WriteServerFile: %s; record %d not written.\n", why.c_str(), recPointer);
     return -1;
   }
-  bool written;
+  bool written = false, damaged = false;
   {
     posix::ScopedLock lock(fileno(fp), posix::LockKind::kExclusive, kWriteNotes);
-    written = posix::WriteAt(fileno(fp), RecordOffset(recPointer), line, sizeof line);
+    // The line must still be where every record is looked for.
+    struct stat st;
+    char feed = 0;
+    std::int64_t feed_at = RecordOffset(recPointer) + kServerLineChars;
+    damaged = fstat(fileno(fp), &st) != 0 || st.st_size != RecordOffset(kServerRecords + 1) ||
+              posix::ReadAt(fileno(fp), feed_at, &feed, 1) != 1 || feed != '\n';
+    if (!damaged) written = posix::WriteAt(fileno(fp), RecordOffset(recPointer), line, sizeof line);
+  }
+  if (damaged) {
+    Tveprintf("WriteServerFile: the availability file is damaged (not 200 lines of 395 bytes); record %d not "
+              "written; run VKS INSTALL to make a new one.\n",
+              recPointer);
+    return kServerNotStored;
   }
   if (!written) {
     Tveprintf("WriteServerFile: Cannot write rec %d: %s\n", recPointer, posix::ErrorText(errno).c_str());

@@ -2,6 +2,7 @@
 
 #include "vocab/vocab.h"
 
+#include <cstdio>
 #include <cstring>
 
 const char *const StatusTypesText[4] = {"INACTIVE", "ACTIVE", "SUSPEND", "XENDX"};
@@ -34,4 +35,42 @@ bool CopyField(char *field, std::size_t size, std::string_view value) {
   if (!value.empty()) std::memmove(field, value.data(), value.size());
   std::memset(field + value.size(), 0, size - value.size());
   return true;
+}
+
+namespace {
+
+bool IsControl(char c) {
+  auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7f;
+}
+
+}  // namespace
+
+bool HasControlCharacter(std::string_view text) {
+  for (char c : text)
+    if (IsControl(c)) return true;
+  return false;
+}
+
+void MaskControlCharacters(char *text) {
+  for (; *text; ++text)
+    if (IsControl(*text)) *text = '?';
+}
+
+std::string Visible(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (!IsControl(c)) {
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+      out += hex;
+    }
+  }
+  return out;
 }

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // Record status, stored as a 32-bit integer in every record file.
@@ -60,11 +61,32 @@ template <std::size_t N>
   return CopyField(field, N, value);
 }
 
+// Whether text holds a control character (below 0x20, or 0x7F).  Such
+// characters never go into a record, a log entry or a host command line.
+[[nodiscard]] bool HasControlCharacter(std::string_view text);
+
+// Replaces every control character of a NUL-terminated text in place with
+// '?', so text read from a file (which may have been edited by hand or come
+// from another machine) never reaches a terminal or a command line raw.
+void MaskControlCharacters(char *text);
+
+// Text for a message that shows a refused value: control characters are
+// written as \n, \t or \xNN, so the message itself is safe to print.
+std::string Visible(std::string_view text);
+
 // Ends a text field read from a file inside the field, whatever the file
 // held (files may have been edited by hand).
 template <std::size_t N>
 void EndField(char (&field)[N]) {
   field[N - 1] = '\0';
+}
+
+// EndField, then MaskControlCharacters: a text field read from a file made
+// safe to print and to put into a command line.
+template <std::size_t N>
+void CleanField(char (&field)[N]) {
+  EndField(field);
+  MaskControlCharacters(field);
 }
 
 #endif  // VARNEK_VOCAB_VOCAB_H

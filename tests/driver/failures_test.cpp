@@ -82,7 +82,8 @@ TEST_F(FailureTest, LockThatFailsIsReportedAndTheRecordStillWritten) {
   EXPECT_NE(Vkc({"LIST", "7"}).out.find(" 20 "), std::string::npos);
 
   ASSERT_EQ(Vks({"INSTALL"}).status, 0);
-  r = Vks({"CREATE", "3", "AREA", "STATUS=ACTIVE"}, "lock/1:1");
+  // CREATE reads the record, checks the file's shape, then writes.
+  r = Vks({"CREATE", "3", "AREA", "STATUS=ACTIVE"}, "lock/2:1");
   EXPECT_EQ(r.out, "WriteServerFile: Cannot lock file for write\nDONE: CREATE.\n");
   EXPECT_NE(Vks({"LIST", "3"}).out.find("3   A "), std::string::npos);
 }

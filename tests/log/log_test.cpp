@@ -9,12 +9,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "Logfile/Logfile.h"
 #include "client/client.h"
+#include "posix/posix.h"
 #include "tests/support/support.h"
 
 using testing_support::Exists;
@@ -155,16 +157,60 @@ TEST_F(LogTest, RefusedEntriesWriteNothing) {
   EXPECT_EQ(Log(std::string(159, 'c').c_str()), 0);  // the longest comment that fits
   EXPECT_EQ(Block().Current_Record, 2);
 
-  SetBlock(-4, 3);  // a damaged block
+  // A control character in a comment would split a listing line.
+  EXPECT_EQ(Log("a\nb"), 1);
+  EXPECT_EQ(Block().Current_Record, 2);
+}
+
+TEST_F(LogTest, DamagedLogIsSetAsideAndAFreshOneStarted) {
+  setenv("VARNEK_TEST_NOW", "1704067205", 1);  // 2024-01-01 00:00:05 UTC
+  struct Damage {
+    const char *what;
+    std::function<void()> damage;
+    const char *why;
+  };
+  const std::vector<Damage> rows = {
+      {"a block outside the ring", [this] { SetBlock(-4, 3); }, "its block names entry -4 of 3"},
+      {"too short for its block", [] { ASSERT_EQ(truncate("VKLogFile", 14), 0); },
+       "it is 14 bytes long, too short to hold a log"},
+      {"a file of another layout", [] { ASSERT_EQ(RAInit("VKLogFile", 0, 440, 200), 0); },
+       "block size 0 and record size 440 are not a log's"},
+  };
+  int round = 0;
+  for (const Damage &row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_EQ(Log("before"), 0);
+    row.damage();
+    std::string damaged = ReadFile("VKLogFile");
+    LogWriteNote note;
+    ASSERT_EQ(AppendLogEntry(kClientLogFile, kClientProgramName, "Exec", "I", "after", note), 0);
+    EXPECT_EQ(note.damage, row.why);
+    std::string aside = "VKLogFile.damaged.2024001.000005" + std::string(round ? "." + std::to_string(round + 1) : "");
+    EXPECT_EQ(note.set_aside_as, aside);
+    EXPECT_EQ(ReadFile(aside), damaged) << "the damaged log is kept whole";
+    EXPECT_EQ(Block().Current_Record, 1);
+    EXPECT_STREQ(Entry(1).Comment, "after");
+    ++round;
+  }
+}
+
+TEST_F(LogTest, EntryThatCannotBeWrittenLeavesTheLogAsItWas) {
+  ASSERT_EQ(Log("one"), 0);
+  std::string before = ReadFile("VKLogFile");
+  posix::InjectFault(posix::Op::kWrite, 1, ENOSPC);
+  LogWriteNote note;
+  EXPECT_EQ(AppendLogEntry(kClientLogFile, kClientProgramName, "Exec", "I", "two", note), 1);
+  EXPECT_EQ(note.error, ENOSPC);
+  EXPECT_EQ(ReadFile("VKLogFile"), before);
+  posix::InjectFault(posix::Op::kWrite, 1, ENOSPC, 1);  // the entry is written, its block is not
   EXPECT_EQ(Log("two"), 1);
-  // A log whose block cannot be read.
-  ASSERT_EQ(truncate("VKLogFile", 14), 0);
-  EXPECT_EQ(Log("three"), 1);
-  EXPECT_EQ(FileSize("VKLogFile"), 14);
-  // A file of another layout is never written into.
-  ASSERT_EQ(RAInit("VKLogFile", 0, 440, 200), 0);
-  EXPECT_EQ(Log("four"), 1);
-  EXPECT_EQ(FileSize("VKLogFile"), 88012);
+  EXPECT_EQ(Block().Current_Record, 1) << "the block never names an entry it does not hold";
+  EXPECT_EQ(Log("three"), 0);  // the log goes on once the disk has room
+  EXPECT_STREQ(Entry(2).Comment, "three");
+  ASSERT_EQ(unlink("VKLogFile"), 0);
+  ASSERT_EQ(mkfifo("VKLogFile", 0600), 0);
+  EXPECT_EQ(AppendLogEntry(kClientLogFile, kClientProgramName, "Exec", "I", "x", note), 1);
+  EXPECT_EQ(note.error, posix::kNotRegularFile);
 }
 
 TEST_F(LogTest, ConcurrentWritersLoseNoEntry) {
@@ -248,9 +294,19 @@ TEST_F(LogTest, QueryToolUsage) {
   RunResult r = Query({"-last", "123456"});
   EXPECT_EQ(r.out, "\nNumber too large\n" + usage);
   EXPECT_EQ(r.status, 1);
+  // A log that cannot be read: the tool says what is wrong with it.
   r = RunProgram({ProgramPath("query_logfile"), "nolog"}, dir_.path());
-  EXPECT_EQ(r.out, "Unable to open log file nolog\n");
+  EXPECT_EQ(r.out, "Unable to open log file nolog: No such file or directory\n");
   EXPECT_EQ(r.status, 1);
+  WriteFile("short", "abc");
+  EXPECT_EQ(RunProgram({ProgramPath("query_logfile"), "short"}, dir_.path()).out,
+            "Unable to open log file short: it is too short to hold a log\n");
+  ASSERT_EQ(RAInit("other", 0, 440, 200), 0);
+  EXPECT_EQ(RunProgram({ProgramPath("query_logfile"), "other"}, dir_.path()).out,
+            "Unable to open log file other: block size 0 and record size 440 are not a log's\n");
+  ASSERT_EQ(Logfile_Init("empty", 8, 240, 10000), 0);
+  EXPECT_EQ(RunProgram({ProgramPath("query_logfile"), "empty"}, dir_.path()).out,
+            "Unable to open log file empty: its block names entry 0 of 0\n");
 
   EXPECT_EQ(Is_A_Number("12345"), 0);
   EXPECT_EQ(Is_A_Number(""), 0);
@@ -276,6 +332,7 @@ TEST_F(LogTest, PrintLogNamesTheFileAsTyped) {
   ASSERT_EQ(unlink("VKLogFile"), 0);
   r = RunProgram({ProgramPath("vkc"), "PRINTLOG"}, dir_.path());
   EXPECT_EQ(r.out, "Unable to open log file ...\n");
+  EXPECT_EQ(r.err, "vkc: VKLogFile: No such file or directory\n");
   WriteFile("VKCVerboseLevel", "0\n");
   EXPECT_EQ(RunProgram({ProgramPath("vkc"), "PL"}, dir_.path()).out, "");
 }

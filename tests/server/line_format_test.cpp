@@ -279,14 +279,14 @@ TEST(ServerLine, HandWrittenAndDamagedLines) {
        [](const ServerRec &r) { EXPECT_EQ(r.DataType, 0); }},
       {"status not in the word table", Line("9 | 3 | * | * | 0 | 0 | ", "1 | 2 | 3 | "), kServerLineParsed,
        [](const ServerRec &r) { EXPECT_EQ(r.Status, 9); }},
-      {"control characters and bars in odd places",
+      {"control characters and bars in odd places: control characters read as '?'",
        Line("1 | 1 | a\tb\n | /p | q/ | 1 | 2 | ", "1|2|3|4|5|x|6|7|8|d|g|r|", "c\nd|e"), kServerLineParsed,
        [](const ServerRec &r) {
-         EXPECT_STREQ(r.machineName, "a\tb\n");
+         EXPECT_STREQ(r.machineName, "a?b?");
          EXPECT_STREQ(r.filePath, "/p");
          EXPECT_EQ(r.fileMdate, 0);
          EXPECT_STREQ(r.ServerData.Area.Descriptor, "d|g|r|");
-         EXPECT_STREQ(r.comments, "c\nd");
+         EXPECT_STREQ(r.comments, "c?d");
        }},
   };
   for (const HandLine &row : rows) {
@@ -310,10 +310,15 @@ TEST(ServerLine, RefusesValuesThatDoNotFit) {
       {"unterminated machine name", [](ServerRec &r) { std::memset(r.machineName, 'm', sizeof r.machineName); },
        "machineName is longer than 31 characters"},
       {"bar in a path", [](ServerRec &r) { Set(r.filePath, "/a|b/"); }, "filePath \"/a|b/\" contains a '|'"},
-      {"blank-only machine name", [](ServerRec &r) { Set(r.machineName, " \t"); }, "holds only blanks"},
+      {"blank-only machine name", [](ServerRec &r) { Set(r.machineName, "   "); }, "holds only blanks"},
+      {"line feed in a machine name", [](ServerRec &r) { Set(r.machineName, "evil\nhost"); },
+       "machineName \"evil\\nhost\" contains a control character"},
+      {"escape in a path", [](ServerRec &r) { Set(r.filePath, "/a\x1b[2J/"); },
+       "filePath \"/a\\x1B[2J/\" contains a control character"},
+      {"delete in a comment", [](ServerRec &r) { Set(r.comments, "a\x7f"); }, "contains a control character"},
       {"blank in a descriptor", [](ServerRec &r) { Set(r.ServerData.Area.Descriptor, "GO ES"); },
        "Descriptor \"GO ES\" contains a blank"},
-      {"tab in a group", [](ServerRec &r) { Set(r.ServerData.Area.Group, "A\tB"); }, "contains a blank"},
+      {"tab in a group", [](ServerRec &r) { Set(r.ServerData.Area.Group, "A\tB"); }, "contains a control character"},
       {"bar in a comment", [](ServerRec &r) { Set(r.comments, "a|b"); }, "comments \"a|b\" contains a '|'"},
       {"range of five digits", [](ServerRec &r) { r.ServerData.Area.bRange = 10000; },
        "bRange 10000 does not fit its 4-character column"},

@@ -13,9 +13,11 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "Logfile/Logfile.h"
+#include "posix/posix.h"
 
 namespace {
 
@@ -31,6 +33,9 @@ bool ReadCount(const char *text, int max, int &value) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // Before anything is opened: the log must never take the number of a
+  // closed standard descriptor.
+  if (posix::EnsureStandardDescriptors() != 0) return 1;
   int status = 0;
   if (argc != 2 && argc != 4) {
     Print_Usage_Message(&status);
@@ -49,8 +54,9 @@ int main(int argc, char **argv) {
   }
 
   LOGFILE_TYPE log;
-  if (Open_Logfile(&log, argv[1]) != 0) {
-    std::printf("Unable to open log file %s\n", argv[1]);
+  std::string why;
+  if (Open_Logfile_Explained(&log, argv[1], why) != 0) {
+    std::printf("Unable to open log file %s: %s\n", argv[1], why.c_str());
     return 1;
   }
   if (argc == 2) status = Display_Whole_Logfile(log);
