@@ -1,6 +1,7 @@
 #include "tests/support/support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -20,6 +21,28 @@
 extern char **environ;
 
 namespace testing_support {
+
+namespace {
+
+// Before any test: this process and what it starts see no session values of
+// the caller's shell and the real clock, and the local session (read from
+// TVKEYCHECK and TVDEBUG once, at program start) holds what a session started
+// without them holds.
+class PinnedHostSettings : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    for (const char *name : kHostSessionVariables) unsetenv(name);
+    unsetenv("VARNEK_TEST_NOW");
+    tv::SessionArea &session = tv::Session();
+    session.keyword_check = 1;
+    session.streams[tv::kDebugStream].line_mode = 0;
+  }
+};
+
+[[maybe_unused]] ::testing::Environment *const g_pinned_host_settings =
+    ::testing::AddGlobalTestEnvironment(new PinnedHostSettings);
+
+}  // namespace
 
 TempDir::TempDir() {
   const char *base = std::getenv("TMPDIR");
@@ -68,8 +91,7 @@ RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cw
     const char *eq = std::strchr(*e, '=');
     if (eq) vars[std::string(static_cast<const char *>(*e), eq)] = eq + 1;
   }
-  vars.erase("TVENV_POSUC");
-  vars.erase("TVENV_NEGUC");
+  for (const char *name : kHostSessionVariables) vars.erase(name);
   for (const auto &[name, value] : env) {
     if (value) vars[name] = *value;
     else vars.erase(name);
