@@ -120,6 +120,19 @@ TEST_F(VksTest, CommandMessages) {
   EXPECT_EQ(Record(9).Status, Inactive);
 }
 
+// The keyword check is a setting of the session: TVKEYCHECK=0 at its start
+// switches it off, and a run without the variable checks.
+TEST_F(VksTest, KeywordCheckFollowsTheSession) {
+  Install();
+  Put(5, Series(AREA, 1, 10));
+  EXPECT_EQ(Out({"SET", "5", "COLOR=red"}, {{"TVKEYCHECK", "0"}}), "DONE: SET.\n");
+  testing_support::RunResult r = Vks({"SET", "5", "COLOR=red"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("Invalid command keywords: COLOR=red"), std::string::npos) << r.err;
+  r = Vks({"SET", "5", "COLOR=red"}, {{"TVKEYCHECK", "1"}});
+  EXPECT_EQ(r.out, "");
+}
+
 TEST_F(VksTest, EveryCommandReportsAMissingFile) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
            {"SET", "1"}, {"CREATE", "1", "AREA"}, {"DELETE", "1"}, {"SUSPEND", "1"}, {"RELEASE", "1"},
