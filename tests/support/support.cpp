@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "host/host.h"
 
@@ -43,6 +44,17 @@ class PinnedHostSettings : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new PinnedHostSettings);
 
 }  // namespace
+
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string> &value) : name_(std::move(name)) {
+  if (const char *old = std::getenv(name_.c_str())) saved_ = old;
+  if (value) setenv(name_.c_str(), value->c_str(), 1);
+  else unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (saved_) setenv(name_.c_str(), saved_->c_str(), 1);
+  else unsetenv(name_.c_str());
+}
 
 TempDir::TempDir() {
   const char *base = std::getenv("TMPDIR");

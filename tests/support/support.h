@@ -46,6 +46,20 @@ struct RunResult {
 // them from a run's environment unless the run gives them.
 inline constexpr const char *kHostSessionVariables[] = {"TVENV_POSUC", "TVENV_NEGUC", "TVKEYCHECK", "TVDEBUG"};
 
+// Sets (a value) or removes (nullopt) an environment variable of this
+// process and puts the old state back when it goes out of scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::optional<std::string> &value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
+
 // Environment changes for a run: a value sets the variable, nullopt removes
 // it.  The host session variables are removed unless given.
 using EnvChanges = std::map<std::string, std::optional<std::string>>;
