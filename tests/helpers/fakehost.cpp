@@ -4,6 +4,9 @@
 //   FAKEHOST_LOG=<file>  append "argc=N", "argv0=[...]", "argv1=[...]" ...
 //   EXIT=n               end with status n (default 0)
 //   KILLSELF             die of SIGKILL
+//   TERMPARENT           first send SIGTERM to the parent process every
+//                        10 ms until this program is ended by a signal (at
+//                        most 20 s, and only while the parent is the same)
 //   SLEEP=ms             sleep first
 //   SAY=word             print "fakehost: <word>" on standard output
 //
@@ -45,6 +48,15 @@ int main(int argc, char **argv) {
     }
   }
   std::string value;
+  if (text.find("TERMPARENT") != std::string::npos) {
+    // Repeated, because a caller may not yet know this program's process
+    // when the first signal reaches it.
+    const pid_t parent = getppid();
+    for (int i = 0; i < 2000 && getppid() == parent; ++i) {
+      kill(parent, SIGTERM);
+      usleep(10000);
+    }
+  }
   if (FindValue(text, "SLEEP=", value)) usleep(static_cast<useconds_t>(std::atoi(value.c_str())) * 1000);
   if (FindValue(text, "SAY=", value)) std::printf("fakehost: %s\n", value.c_str());
   std::fflush(stdout);

@@ -1,18 +1,21 @@
 // A program of the host environment for tests: it starts like vkc and vks
 // (Tvinit), then does what its command word says.
 //
-//   IDS file        append "posuc negnuc ppid pid frames" to file
-//   WAIT file       write the ids line to file, wait until file.go exists
-//                   (at most 60 s), end with status 7
+//   IDS file        append the ids line "posuc neguc ppid pid frames
+//                   poscreator negcreator" to file (the creators are the
+//                   processes that made the two areas)
+//   WAIT            print the ids line, wait until standard input ends, end
+//                   with status 7
 //   EXIT n          end with status n
 //   DUMP            print the argument store, one entry a line
 //   MUTATE          change the session's stream settings
 //   KEYIN command   run command with Tvskeyin, print "result=N" and the
 //                   debug stream's line mode afterwards
 
-#include <sys/stat.h>
+#include <sys/shm.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,12 +26,21 @@
 
 namespace {
 
+// The process that made the area named by an identifier variable, -1 when
+// there is none.
+int Creator(const char *id) {
+  struct shmid_ds info;
+  if (!id || shmctl(std::atoi(id), IPC_STAT, &info) != 0) return -1;
+  return static_cast<int>(info.shm_cpid);
+}
+
 std::string IdsLine() {
   const char *pos = std::getenv("TVENV_POSUC");
   const char *neg = std::getenv("TVENV_NEGUC");
-  char line[160];
-  std::snprintf(line, sizeof line, "%s %s %d %d %d\n", pos ? pos : "-", neg ? neg : "-",
-                static_cast<int>(getppid()), static_cast<int>(getpid()), TvGetMaxImageFrameNumber());
+  char line[200];
+  std::snprintf(line, sizeof line, "%s %s %d %d %d %d %d\n", pos ? pos : "-", neg ? neg : "-",
+                static_cast<int>(getppid()), static_cast<int>(getpid()), TvGetMaxImageFrameNumber(), Creator(pos),
+                Creator(neg));
   return line;
 }
 
@@ -60,10 +72,12 @@ int main(int argc, char **argv) {
     return 0;
   }
   if (command == "WAIT") {
-    Append(arg, IdsLine());
-    std::string go = std::string(arg) + ".go";
-    struct stat st;
-    for (int i = 0; i < 6000 && stat(go.c_str(), &st) != 0; ++i) usleep(10000);
+    std::fputs(IdsLine().c_str(), stdout);
+    std::fflush(stdout);
+    char buf[256];
+    ssize_t n;
+    while ((n = read(0, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
+    }
     return 7;
   }
   if (command == "EXIT") return std::atoi(arg);

@@ -117,7 +117,8 @@ TEST(OneStringRules, JoinCommandRoundTrips) {
   EXPECT_EQ(again.entries[1].values[1], "it's");
 }
 
-TEST(KeywordSpecs, AbbreviationsAndPrefixes) {
+// Keyword patterns: abbreviations from the dot, prefixes with an asterisk.
+TEST(KeywordPatterns, AbbreviationsAndPrefixes) {
   Use({"vkc", "dev=X", "mag=2", "MA=1", "SEQBGX=3"});
   EXPECT_EQ(Str("DEV.ICE", 1), "DEF");  // matched, but the placeholder
   EXPECT_EQ(Tvcmdnum("DEV.ICE"), 1);

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 
 #include "host/host.h"
+#include "tests/support/support.h"
 
 namespace {
+
+using testing_support::ScopedEnv;
 
 TEST(Dates, EveryDayFrom1970To2100AgreesWithTheCLibrary) {
   for (std::int64_t day = 0;; ++day) {
@@ -104,15 +108,46 @@ TEST(Dates, SecondsAndStepping) {
   EXPECT_EQ(Tvincday(0, 1, &next), -1);
 }
 
+// The current day and time are the pinned clock broken down in UTC, in a
+// zone hours away from UTC on either side and across a day, month and year
+// boundary of the local calendar.
 TEST(Dates, CurrentDayAndTimeAreUtc) {
-  int day = 0, time = 0;
-  std::time_t before = std::time(nullptr);
-  ASSERT_EQ(Tvgetdaytime(&day, &time), 0);
-  std::time_t after = std::time(nullptr);
-  int d0 = 0, t0 = 0, d1 = 0, t1 = 0;
-  ASSERT_EQ(Tvsectodaytime(before, &d0, &t0), 0);
-  ASSERT_EQ(Tvsectodaytime(after, &d1, &t1), 0);
-  EXPECT_TRUE((day == d0 && time >= t0) || (day == d1 && time <= t1));
+  const struct {
+    const char *zone;
+    const char *now;
+    int day, time;
+  } cases[] = {
+      // 2024-02-29 20:30:15 UTC, 2024-03-01 02:15:15 in the zone.
+      {"<+0545>-5:45", "1709238615", 2024060, 203015},
+      // 2024-01-01 02:03:04 UTC, 2023-12-31 21:03:04 in the zone.
+      {"EST5", "1704074584", 2024001, 20304},
+  };
+  for (const auto &c : cases) {
+    {
+      ScopedEnv zone("TZ", c.zone);
+      ScopedEnv now("VARNEK_TEST_NOW", c.now);
+      tzset();
+      std::time_t t = std::atoll(c.now);
+      std::tm local, utc;
+      ASSERT_NE(localtime_r(&t, &local), nullptr);
+      ASSERT_NE(gmtime_r(&t, &utc), nullptr);
+      ASSERT_NE(local.tm_yday, utc.tm_yday) << c.zone << " is not in effect";
+
+      int day = 0, time = 0;
+      ASSERT_EQ(Tvgetdaytime(&day, &time), 0) << c.zone;
+      EXPECT_EQ(day, c.day) << c.zone;
+      EXPECT_EQ(time, c.time) << c.zone;
+    }
+    tzset();
+  }
+}
+
+TEST(Dates, ClockAtZeroIsRefused) {
+  ScopedEnv now("VARNEK_TEST_NOW", "0");
+  int day = 7, time = 8;
+  EXPECT_EQ(Tvgetdaytime(&day, &time), -1);
+  EXPECT_EQ(day, 7);
+  EXPECT_EQ(time, 8);
 }
 
 }  // namespace

@@ -1,62 +1,84 @@
 // Host sessions: a program started outside a session creates one and
-// removes it afterwards, whatever happens to its processes.  These tests
-// look at the machine's shared memory segments and run alone.
+// removes it afterwards, whatever happens to its processes.  Each test
+// looks only for the segments its own runs made (identifier and creating
+// process), so other processes may create and remove segments meanwhile.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/support.h"
 
-using testing_support::Exists;
 using testing_support::ProgramPath;
 using testing_support::ReadFile;
 using testing_support::RunProgram;
 using testing_support::TempDir;
-using testing_support::WriteFile;
 
 namespace {
 
-std::set<int> SegmentIds() {
-  std::set<int> ids;
+// The machine's shared memory segments as (identifier, creating process).
+// The creator tells a run's own segment from a later one that got the same
+// identifier.
+using Segments = std::set<std::pair<int, long>>;
+
+Segments CurrentSegments() {
+  Segments segments;
   std::ifstream in("/proc/sysvipc/shm");
   std::string line;
-  std::getline(in, line);  // header
+  std::getline(in, line);  // header: key shmid perms size cpid ...
   while (std::getline(in, line)) {
     std::istringstream fields(line);
-    long key = 0;
+    long key = 0, cpid = -1;
     int id = -1;
-    fields >> key >> id;
-    ids.insert(id);
+    std::string perms, size;
+    if (fields >> key >> id >> perms >> size >> cpid) segments.emplace(id, cpid);
   }
-  return ids;
+  return segments;
 }
 
+// What a probe reports: its session's areas and who made them, its parent,
+// itself and the session's frame count.
 struct Ids {
-  int posuc = -1, neguc = -1, ppid = -1, pid = -1, frames = -1;
+  int posuc = -1, neguc = -1, ppid = -1, pid = -1, frames = -1, pos_creator = -1, neg_creator = -1;
 };
 
-std::vector<Ids> ReadIds(const std::string &path) {
+std::vector<Ids> ParseIds(const std::string &text) {
   std::vector<Ids> out;
-  std::istringstream in(ReadFile(path));
+  std::istringstream in(text);
   Ids ids;
-  while (in >> ids.posuc >> ids.neguc >> ids.ppid >> ids.pid >> ids.frames) out.push_back(ids);
+  while (in >> ids.posuc >> ids.neguc >> ids.ppid >> ids.pid >> ids.frames >> ids.pos_creator >> ids.neg_creator)
+    out.push_back(ids);
   return out;
 }
 
-// Starts the probe outside a session without waiting for it.
-pid_t Spawn(const std::vector<std::string> &args) {
+std::vector<Ids> ReadIds(const std::string &path) { return ParseIds(ReadFile(path)); }
+
+bool HasPosArea(const Segments &segments, const Ids &ids) {
+  return segments.count({ids.posuc, ids.pos_creator}) > 0;
+}
+bool HasNegArea(const Segments &segments, const Ids &ids) {
+  return segments.count({ids.neguc, ids.neg_creator}) > 0;
+}
+
+// Starts the probe outside a session without waiting for it; -1 for `in`
+// or `out` leaves this process's own standard input or output.
+pid_t Spawn(const std::vector<std::string> &args, int in = -1, int out = -1) {
   pid_t pid = fork();
   if (pid == 0) {
+    if (in >= 0) dup2(in, 0);
+    if (out >= 0) dup2(out, 1);
     unsetenv("TVENV_POSUC");
     unsetenv("TVENV_NEGUC");
     std::vector<char *> argv;
@@ -71,15 +93,43 @@ pid_t Spawn(const std::vector<std::string> &args) {
   return pid;
 }
 
-Ids WaitForIds(const std::string &path) {
-  for (int i = 0; i < 3000; ++i) {
-    auto ids = ReadIds(path);
-    if (!ids.empty()) return ids[0];
-    usleep(2000);
+// A probe that runs until it is released: it reports its ids on a pipe and
+// ends (status 7) when the pipe to its standard input is closed.
+class WaitingProbe {
+ public:
+  WaitingProbe() {
+    int to[2], from[2];
+    if (pipe2(to, O_CLOEXEC) != 0 || pipe2(from, O_CLOEXEC) != 0) std::abort();
+    parent_ = Spawn({"WAIT"}, to[0], from[1]);
+    close(to[0]);
+    close(from[1]);
+    to_ = to[1];
+    from_ = fdopen(from[0], "r");
+    char line[256];
+    auto ids = ParseIds(from_ && std::fgets(line, sizeof line, from_) ? line : "");
+    if (ids.empty()) ADD_FAILURE() << "probe did not start";
+    else ids_ = ids[0];
   }
-  ADD_FAILURE() << "probe did not start";
-  return {};
-}
+  ~WaitingProbe() {
+    Release();
+    if (from_) std::fclose(from_);
+  }
+  WaitingProbe(const WaitingProbe &) = delete;
+  WaitingProbe &operator=(const WaitingProbe &) = delete;
+
+  pid_t parent() const { return parent_; }
+  const Ids &ids() const { return ids_; }
+  void Release() {
+    if (to_ >= 0) close(to_);
+    to_ = -1;
+  }
+
+ private:
+  pid_t parent_ = -1;
+  int to_ = -1;
+  std::FILE *from_ = nullptr;
+  Ids ids_;
+};
 
 TEST(Session, CreatedForAProgramAndRemovedAfterIt) {
   TempDir dir;
@@ -90,9 +140,11 @@ TEST(Session, CreatedForAProgramAndRemovedAfterIt) {
   Ids ids = ReadIds(dir / "ids").at(0);
   EXPECT_EQ(ids.frames, 1);
   EXPECT_NE(ids.posuc, ids.neguc);
-  auto now = SegmentIds();
-  EXPECT_EQ(now.count(ids.posuc), 0u);
-  EXPECT_EQ(now.count(ids.neguc), 0u);
+  EXPECT_EQ(ids.pos_creator, ids.ppid);  // made by the session's parent
+  EXPECT_EQ(ids.neg_creator, ids.ppid);
+  auto now = CurrentSegments();
+  EXPECT_FALSE(HasPosArea(now, ids));
+  EXPECT_FALSE(HasNegArea(now, ids));
 }
 
 TEST(Session, HostProgramsJoinTheSessionAndCannotChangeItsSettings) {
@@ -114,45 +166,53 @@ TEST(Session, HostProgramsJoinTheSessionAndCannotChangeItsSettings) {
             "[probe] [DUMP] [a]\n"
             "[TYPE] [area] [x] [b c]\n"
             "result=0 debugmode=0 errorfd=2\n");
-  EXPECT_EQ(SegmentIds().count(child.posuc), 0u);
+  // The host program attached both areas of its caller, and they went with
+  // the caller.
+  EXPECT_NE(child.pos_creator, child.pid);
+  EXPECT_EQ(child.neg_creator, child.pos_creator);
+  auto now = CurrentSegments();
+  EXPECT_FALSE(HasPosArea(now, child));
+  EXPECT_FALSE(HasNegArea(now, child));
 }
 
 TEST(Session, RemovedWhenTheProgramIsKilled) {
-  TempDir dir;
-  pid_t parent = Spawn({"WAIT", dir / "ids"});
-  Ids ids = WaitForIds(dir / "ids");
-  EXPECT_EQ(ids.ppid, parent);
-  EXPECT_EQ(SegmentIds().count(ids.posuc), 1u);
+  WaitingProbe probe;
+  const Ids &ids = probe.ids();
+  ASSERT_GT(ids.pid, 0);
+  EXPECT_EQ(ids.ppid, probe.parent());
+  EXPECT_TRUE(HasPosArea(CurrentSegments(), ids));
   kill(ids.pid, SIGKILL);
   int status = 0;
-  ASSERT_EQ(waitpid(parent, &status, 0), parent);
+  ASSERT_EQ(waitpid(probe.parent(), &status, 0), probe.parent());
   ASSERT_TRUE(WIFSIGNALED(status));  // ends like its program did
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
-  EXPECT_EQ(SegmentIds().count(ids.posuc), 0u);
-  EXPECT_EQ(SegmentIds().count(ids.neguc), 0u);
+  auto now = CurrentSegments();
+  EXPECT_FALSE(HasPosArea(now, ids));
+  EXPECT_FALSE(HasNegArea(now, ids));
 }
 
 TEST(Session, RemovedWhenItsParentIsKilled) {
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);  // the orphaned program comes to us
-  TempDir dir;
-  pid_t parent = Spawn({"WAIT", dir / "ids"});
-  Ids ids = WaitForIds(dir / "ids");
-  kill(parent, SIGKILL);
+  WaitingProbe probe;
+  const Ids &ids = probe.ids();
+  ASSERT_GT(ids.pid, 0);
+  kill(probe.parent(), SIGKILL);
   int status = 0;
-  ASSERT_EQ(waitpid(parent, &status, 0), parent);
-  EXPECT_EQ(SegmentIds().count(ids.posuc), 1u);  // the program still uses it
-  WriteFile(dir / "ids.go", "");
+  ASSERT_EQ(waitpid(probe.parent(), &status, 0), probe.parent());
+  auto now = CurrentSegments();
+  EXPECT_TRUE(HasPosArea(now, ids));  // the program still uses them
+  EXPECT_TRUE(HasNegArea(now, ids));
+  probe.Release();
   ASSERT_EQ(waitpid(ids.pid, &status, 0), ids.pid);
   EXPECT_EQ(WEXITSTATUS(status), 7);
-  auto now = SegmentIds();
-  EXPECT_EQ(now.count(ids.posuc), 0u);
-  EXPECT_EQ(now.count(ids.neguc), 0u);
+  now = CurrentSegments();
+  EXPECT_FALSE(HasPosArea(now, ids));
+  EXPECT_FALSE(HasNegArea(now, ids));
   prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 TEST(Session, ThousandsOfRunsLeaveNothingBehind) {
   TempDir dir;
-  auto before = SegmentIds();
   for (int i = 0; i < 2000; ++i) {
     pid_t pid = Spawn({"IDS", dir / "ids"});
     int status = 0;
@@ -160,10 +220,15 @@ TEST(Session, ThousandsOfRunsLeaveNothingBehind) {
     ASSERT_EQ(WEXITSTATUS(status), 0);
   }
   auto runs = ReadIds(dir / "ids");
-  EXPECT_EQ(runs.size(), 2000u);
-  auto after = SegmentIds();
-  EXPECT_EQ(after, before);
-  for (const Ids &ids : runs) EXPECT_EQ(after.count(ids.posuc) - before.count(ids.posuc), 0u);
+  ASSERT_EQ(runs.size(), 2000u);
+  auto after = CurrentSegments();
+  int left = 0;
+  for (const Ids &ids : runs) {
+    ASSERT_GT(ids.pos_creator, 0);
+    ASSERT_GT(ids.neg_creator, 0);
+    left += HasPosArea(after, ids) + HasNegArea(after, ids);
+  }
+  EXPECT_EQ(left, 0);
 }
 
 TEST(Session, UnusableSessionVariableIsAStartFailure) {

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "driver/driver.h"
 #include "server/server.h"
 #include "tests/server/vks_fixture.h"
 
@@ -121,14 +123,36 @@ TEST_F(VksTest, CommandMessages) {
   EXPECT_EQ(Record(9).Status, Inactive);
 }
 
+// The keyword check is a setting of the session: TVKEYCHECK=0 at its start
+// switches it off, and a run without the variable checks.
+TEST_F(VksTest, KeywordCheckFollowsTheSession) {
+  Install();
+  Put(5, Series(AREA, 1, 10));
+  EXPECT_EQ(Out({"SET", "5", "COLOR=red"}, {{"TVKEYCHECK", "0"}}), "DONE: SET.\n");
+  testing_support::RunResult r = Vks({"SET", "5", "COLOR=red"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("Invalid command keywords: COLOR=red"), std::string::npos) << r.err;
+  r = Vks({"SET", "5", "COLOR=red"}, {{"TVKEYCHECK", "1"}});
+  EXPECT_EQ(r.out, "");
+}
+
+// Every command of the server's table but INSTALL needs the availability
+// file, says so when it is missing, and does not create it.
 TEST_F(VksTest, EveryCommandReportsAMissingFile) {
-  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {"SET", "1"}, {"CREATE", "1", "AREA"}, {"DELETE", "1"}, {"SUSPEND", "1"}, {"RELEASE", "1"},
-           {"LIST", "1"}, {"LIST", "1", "DETAIL=ON"}}) {
-    EXPECT_EQ(Out(args), kCannotOpen) << args[0];
+  const std::map<std::string, std::vector<std::vector<std::string>>> arguments = {
+      {"SET", {{"1"}}},     {"CREATE", {{"1", "AREA"}}},          {"DELETE", {{"1"}}}, {"SUSPEND", {{"1"}}},
+      {"RELEASE", {{"1"}}}, {"LIST", {{"1"}, {"1", "DETAIL=ON"}}}, {"INVOKE", {{"1"}}}};
+  for (const auto &row : driver_table::CommandsFor(kServerMode)) {
+    const std::string word(row.word);
+    if (word == "INSTALL") continue;
+    auto runs = arguments.find(word);
+    ASSERT_NE(runs, arguments.end()) << word << " is not run here";
+    for (std::vector<std::string> args : runs->second) {
+      args.insert(args.begin(), word);
+      EXPECT_EQ(Out(args), kCannotOpen + (word == "INVOKE" ? "INVOKEServer: Error in invokeServerRec\n" : ""))
+          << word;
+    }
   }
-  testing_support::RunResult r = Vks({"INVOKE", "1"});
-  EXPECT_EQ(r.out, kCannotOpen + "INVOKEServer: Error in invokeServerRec\n");
   EXPECT_FALSE(testing_support::Exists(FilePath()));
 }
 

@@ -24,8 +24,11 @@ class VksTest : public ::testing::Test {
  protected:
   RunResult Vks(std::vector<std::string> args, const EnvChanges &extra = {}) {
     args.insert(args.begin(), testing_support::ProgramPath("vks"));
-    EnvChanges env = {{"PATH", dir_.path()},  {"HOME", dir_.path()},       {"TVPATH", std::nullopt},
-                      {"TVDEBUG", std::nullopt}, {"TVREDIRECT", std::nullopt}, {"TZ", "America/New_York"}};
+    EnvChanges env = {{"PATH", dir_.path()},
+                      {"HOME", dir_.path()},
+                      {"TVPATH", std::nullopt},
+                      {"TVREDIRECT", std::nullopt},
+                      {"TZ", "America/New_York"}};
     for (const auto &[name, value] : extra) env[name] = value;
     RunResult r = testing_support::RunProgram(args, dir_.path(), env);
     EXPECT_EQ(r.status, 0) << args[1];

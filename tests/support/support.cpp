@@ -1,6 +1,7 @@
 #include "tests/support/support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -14,12 +15,46 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "host/host.h"
 
 extern char **environ;
 
 namespace testing_support {
+
+namespace {
+
+// Before any test: this process and what it starts see no session values of
+// the caller's shell and the real clock, and the local session (read from
+// TVKEYCHECK and TVDEBUG once, at program start) holds what a session started
+// without them holds.
+class PinnedHostSettings : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    for (const char *name : kHostSessionVariables) unsetenv(name);
+    unsetenv("VARNEK_TEST_NOW");
+    tv::SessionArea &session = tv::Session();
+    session.keyword_check = 1;
+    session.streams[tv::kDebugStream].line_mode = 0;
+  }
+};
+
+[[maybe_unused]] ::testing::Environment *const g_pinned_host_settings =
+    ::testing::AddGlobalTestEnvironment(new PinnedHostSettings);
+
+}  // namespace
+
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string> &value) : name_(std::move(name)) {
+  if (const char *old = std::getenv(name_.c_str())) saved_ = old;
+  if (value) setenv(name_.c_str(), value->c_str(), 1);
+  else unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (saved_) setenv(name_.c_str(), saved_->c_str(), 1);
+  else unsetenv(name_.c_str());
+}
 
 TempDir::TempDir() {
   const char *base = std::getenv("TMPDIR");
@@ -68,8 +103,7 @@ RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cw
     const char *eq = std::strchr(*e, '=');
     if (eq) vars[std::string(static_cast<const char *>(*e), eq)] = eq + 1;
   }
-  vars.erase("TVENV_POSUC");
-  vars.erase("TVENV_NEGUC");
+  for (const char *name : kHostSessionVariables) vars.erase(name);
   for (const auto &[name, value] : env) {
     if (value) vars[name] = *value;
     else vars.erase(name);

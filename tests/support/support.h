@@ -39,6 +39,27 @@ struct RunResult {
   std::string err;        // standard error
 };
 
+// The variables through which a host session reaches a program: the areas
+// it joins, the keyword check and the debug stream.  Every test binary
+// removes them from its own environment before the first test (and sets the
+// local session as a session started without them), and RunProgram removes
+// them from a run's environment unless the run gives them.
+inline constexpr const char *kHostSessionVariables[] = {"TVENV_POSUC", "TVENV_NEGUC", "TVKEYCHECK", "TVDEBUG"};
+
+// Sets (a value) or removes (nullopt) an environment variable of this
+// process and puts the old state back when it goes out of scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::optional<std::string> &value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
+
 // Environment changes for a run: a value sets the variable, nullopt removes
 // it.  The host session variables are removed unless given.
 using EnvChanges = std::map<std::string, std::optional<std::string>>;
