@@ -93,7 +93,8 @@ Append AppendEntry(int fd, const RECORD_TYPE &entry, std::string &why, int &erro
   std::int32_t head[5];  // BlockSize, RecSize, NRecords, then the block
   ssize_t got = posix::ReadAt(fd, 0, head, sizeof head);
   if (got < 0) {
-    error = errno;
+    // A FIFO or socket of the log's name cannot be read at an offset.
+    error = errno == ESPIPE ? posix::kNotRegularFile : errno;
     return Append::kFailed;
   }
   char text[96];
@@ -186,8 +187,11 @@ int AppendLogEntry(const char *Filename, const char *ProgramName, const char *Fu
   // log is set aside and the entry goes into a fresh one; a second round
   // covers a log that another writer created or set aside meanwhile.
   for (int round = 0; round < 3; ++round) {
+    // Opened without a type check: a FIFO or device of the log's name
+    // fails the first read or never shows a log's header, so nothing is
+    // ever written into it.
     posix::File file;
-    int rc = posix::OpenRegular(Filename, O_RDWR, file);
+    int rc = posix::OpenExistingNoWait(Filename, O_RDWR, file);
     if (rc == 0) {
       std::string why;
       switch (AppendEntry(file.fd(), entry, why, note.error)) {

@@ -86,6 +86,10 @@ std::string DirectoryOf(const std::string &path) {
 
 int OpenExisting(const char *path, int flags, File &file) { return OpenWith(path, flags, 0, Op::kOpen, file); }
 
+int OpenExistingNoWait(const char *path, int flags, File &file) {
+  return OpenWith(path, flags | O_NONBLOCK | O_NOCTTY, 0, Op::kOpen, file);
+}
+
 int OpenRegular(const char *path, int flags, File &file) {
   int rc = OpenWith(path, flags | O_NONBLOCK | O_NOCTTY, 0, Op::kOpen, file);
   if (rc != 0) return rc;
@@ -99,10 +103,8 @@ int OpenRegular(const char *path, int flags, File &file) {
     file = File();
     return kNotRegularFile;
   }
-  // Reads of a regular file never wait; clear the flag all the same so the
-  // descriptor behaves as an ordinary one.
-  int fl = ::fcntl(file.fd(), F_GETFL);
-  if (fl >= 0) (void)::fcntl(file.fd(), F_SETFL, fl & ~O_NONBLOCK);
+  // O_NONBLOCK stays set: it changes nothing for a regular file (reads and
+  // writes of one never wait, and lock waits are not affected by it).
   return 0;
 }
 

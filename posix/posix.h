@@ -110,6 +110,12 @@ class File {
 // O_RDWR; close-on-exec is always added).  0 or an errno value.
 [[nodiscard]] int OpenExisting(const char *path, int flags, File &file);
 
+// Opens an existing file without ever waiting on a FIFO or device (and
+// without making a terminal the controlling one), but without checking its
+// type, which costs a system call: for a path opened on every entry of a
+// log, whose contents are checked before anything is written.  0 or errno.
+[[nodiscard]] int OpenExistingNoWait(const char *path, int flags, File &file);
+
 // Opens an existing regular file without ever blocking: the open does not
 // wait on a FIFO or device, and anything that is not a regular file is
 // refused with kNotRegularFile.  0 or an errno value.

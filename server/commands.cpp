@@ -208,10 +208,10 @@ int setServerRec(int recNum, const ServerRec &rec) {
 int changeServerRecStatus(int recNum, StatusTypes status) {
   server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kUpdate);
   if (!file.fp()) return file.status();
-  ServerRec rec;
-  if (ReadServerFile(recNum, &rec, file.fp()) != 0) return kServerError;
-  rec.Status = status;
-  int rc = WriteServerFile(recNum, &rec, file.fp());
+  int rc = rewriteServerRecord(recNum, file.fp(), [status](ServerRec &rec) {
+    rec.Status = status;
+    return true;
+  });
   return rc == 0 ? kServerOk : rc == kServerNotStored ? rc : kServerError;
 }
 

@@ -203,8 +203,9 @@ int invokeServerRec(ServerRec rcmd, int multiinvoke) {
   if (!fp) return file.status();
   Tvdprintf("invokeServerRec: multiinvoke %d\n", multiinvoke);
   // The scan looks for candidates in one snapshot of the file; each
-  // candidate is then read again on its own, so that it is updated from the
-  // record as it is now.
+  // candidate is then read again and written back under one exclusive lock,
+  // so that it is updated from the record as it is now and no concurrent
+  // change to it is lost.
   std::vector<ServerRec> snapshot(kServerRecords);
   std::vector<int> results(kServerRecords);
   (void)readServerRecords(1, kServerRecords, snapshot.data(), results.data(), fp);
@@ -214,13 +215,17 @@ int invokeServerRec(ServerRec rcmd, int multiinvoke) {
     const ServerRec &seen = snapshot[static_cast<std::size_t>(n - 1)];
     if (results[static_cast<std::size_t>(n - 1)] != 0 || seen.Status != Active || fitInServerAFRec(seen, rcmd) != 0)
       continue;
-    ServerRec rec;
-    if (ReadServerFile(n, &rec, fp) != 0 || rec.Status != Active || fitInServerAFRec(rec, rcmd) != 0) continue;
-    Tvdprintf("invokeServerRec: matched recNum %d %d\n", n, static_cast<int>(rec.DataType));
-    (void)updateServerRec(&rec, rcmd);
-    data_file.Update(&rec);
-    if (int rc = WriteServerFile(n, &rec, fp); rc != 0) result = rc == kServerNotStored ? rc : kServerError;
-    if (multiinvoke == 0) break;
+    bool matched = false;
+    int rc = rewriteServerRecord(n, fp, [&](ServerRec &rec) {
+      if (rec.Status != Active || fitInServerAFRec(rec, rcmd) != 0) return false;
+      matched = true;
+      Tvdprintf("invokeServerRec: matched recNum %d %d\n", n, static_cast<int>(rec.DataType));
+      (void)updateServerRec(&rec, rcmd);
+      data_file.Update(&rec);
+      return true;
+    });
+    if (rc != 0) result = rc == kServerNotStored ? rc : kServerError;
+    if (matched && multiinvoke == 0) break;
   }
   return result;
 }

@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -262,11 +263,19 @@ inline constexpr int kServerLineUnknownType = -1;
 // have reached the file when the lock is released.  0; -1 with nothing
 // written after printing "WriteServerFile: Unknown data type %d.\n", a
 // message naming a value that does not fit, or a bad record number;
-// kServerNotStored after reporting a write that failed, or a file that is
-// not 79000 bytes long or whose line `recPointer` does not end in its line
-// feed (checked under the lock, so the write can never land on a line
-// feed).
+// kServerNotStored after reporting a write that failed, or a file whose
+// line `recPointer` does not end in its line feed (checked under the lock,
+// so the write can never land on a line feed or past the end of a file
+// that was cut short).
 [[nodiscard]] int WriteServerFile(int recPointer, const ServerRec *rec, std::FILE *fp);
+
+// Reads record `recPointer` (1..200) and writes it back changed, both under
+// one exclusive lock, so that no other writer's change can fall between the
+// read and the write.  `change` gets the record as read (a blank AREA record
+// for an empty slot) and returns whether it is to be written.  Results as
+// WriteServerFile (0 also when nothing was to be written); -1 after the
+// reader's message for a stored type outside 1..4 (nothing written).
+[[nodiscard]] int rewriteServerRecord(int recPointer, std::FILE *fp, const std::function<bool(ServerRec &)> &change);
 
 // ---------------------------------------------------------------------------
 // Record commands (VKS CREATE, SET, DELETE, SUSPEND, RELEASE, LIST).

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -144,41 +145,75 @@ int readServerRecords(int first, int last, ServerRec *recs, int *results, std::F
   return 0;
 }
 
+namespace {
+
+// Formats `rec` for line `recPointer`; false after the writer's message when
+// it cannot be written.
+bool FormatForWrite(int recPointer, const ServerRec &rec, char (&line)[kServerLineChars]) {
+  if (rec.DataType < AREA || rec.DataType > TEXT) {
+    std::printf("WriteServerFile: Unknown data type %d.\n", static_cast<int>(rec.DataType));
+    return false;
+  }
+  std::string why;
+  if (formatServerLine(rec, line, why) != 0) {
+    std::printf("WriteServerFile: %s; record %d not written.\n", why.c_str(), recPointer);
+    return false;
+  }
+  return true;
+}
+
+// Writes a formatted line over line `recPointer` of the file, the caller
+// holding the exclusive lock, whose `feed` is the byte that ends the line
+// in the file now.  The line must still be where every record is looked
+// for: its line feed in place (a file cut short or shifted has none there).
+int WriteLineLocked(int fd, int recPointer, const char (&line)[kServerLineChars], int feed) {
+  if (feed != '\n') {
+    Tveprintf("WriteServerFile: the availability file is damaged (line %d does not end in a line feed); record %d "
+              "not written; run VKS INSTALL to make a new one.\n",
+              recPointer, recPointer);
+    return kServerNotStored;
+  }
+  if (!posix::WriteAt(fd, RecordOffset(recPointer), line, sizeof line)) {
+    Tveprintf("WriteServerFile: Cannot write rec %d: %s\n", recPointer, posix::ErrorText(errno).c_str());
+    return kServerNotStored;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int WriteServerFile(int recPointer, const ServerRec *rec, std::FILE *fp) {
   if (!ValidRecordNumber(recPointer) || !fp) {
     std::printf("WriteServerFile: Invalid record number %d\n", recPointer);
     return -1;
   }
-  if (rec->DataType < AREA || rec->DataType > TEXT) {
-    std::printf("WriteServerFile: Unknown data type %d.\n", static_cast<int>(rec->DataType));
-    return -1;
-  }
   char line[kServerLineChars];
-  std::string why;
-  if (formatServerLine(*rec, line, why) != 0) {
-    std::printf("WriteServerFile: %s; record %d not written.\n", why.c_str(), recPointer);
+  if (!FormatForWrite(recPointer, *rec, line)) return -1;
+  posix::ScopedLock lock(fileno(fp), posix::LockKind::kExclusive, kWriteNotes);
+  char feed = 0;
+  if (posix::ReadAt(fileno(fp), RecordOffset(recPointer) + kServerLineChars, &feed, 1) != 1) feed = 0;
+  return WriteLineLocked(fileno(fp), recPointer, line, feed);
+}
+
+int rewriteServerRecord(int recPointer, std::FILE *fp, const std::function<bool(ServerRec &)> &change) {
+  if (!ValidRecordNumber(recPointer) || !fp) {
+    std::printf("WriteServerFile: Invalid record number %d\n", recPointer);
     return -1;
   }
-  bool written = false, damaged = false;
-  {
-    posix::ScopedLock lock(fileno(fp), posix::LockKind::kExclusive, kWriteNotes);
-    // The line must still be where every record is looked for.
-    struct stat st;
-    char feed = 0;
-    std::int64_t feed_at = RecordOffset(recPointer) + kServerLineChars;
-    damaged = fstat(fileno(fp), &st) != 0 || st.st_size != RecordOffset(kServerRecords + 1) ||
-              posix::ReadAt(fileno(fp), feed_at, &feed, 1) != 1 || feed != '\n';
-    if (!damaged) written = posix::WriteAt(fileno(fp), RecordOffset(recPointer), line, sizeof line);
+  // One exclusive lock from the read to the write: no other writer's
+  // change to the record can come in between and be lost.
+  posix::ScopedLock lock(fileno(fp), posix::LockKind::kExclusive, kWriteNotes);
+  char bytes[kServerLineBytes];
+  ssize_t got = posix::ReadAt(fileno(fp), RecordOffset(recPointer), bytes, sizeof bytes);
+  std::size_t length = got > 0 ? std::min<std::size_t>(static_cast<std::size_t>(got), kServerLineChars) : 0;
+  ServerRec rec;
+  if (parseServerLine(std::string_view(bytes, length), &rec) == kServerLineUnknownType) {
+    std::printf("ReadServerFile: Unknown data type %d reading rec %d\n", static_cast<int>(rec.DataType), recPointer);
+    return -1;
   }
-  if (damaged) {
-    Tveprintf("WriteServerFile: the availability file is damaged (not 200 lines of 395 bytes); record %d not "
-              "written; run VKS INSTALL to make a new one.\n",
-              recPointer);
-    return kServerNotStored;
-  }
-  if (!written) {
-    Tveprintf("WriteServerFile: Cannot write rec %d: %s\n", recPointer, posix::ErrorText(errno).c_str());
-    return kServerNotStored;
-  }
-  return 0;
+  if (!change(rec)) return 0;
+  char line[kServerLineChars];
+  if (!FormatForWrite(recPointer, rec, line)) return -1;
+  int feed = got == static_cast<ssize_t>(sizeof bytes) ? bytes[kServerLineChars] : 0;
+  return WriteLineLocked(fileno(fp), recPointer, line, feed);
 }
