@@ -23,7 +23,7 @@ struct Fault {
 Fault g_faults[static_cast<int>(Op::kCount)];
 bool g_environment_read = false;
 
-constexpr const char *kOpNames[] = {"create", "open", "read", "write", "sync", "lock", "rename", "fork"};
+constexpr const char *kOpNames[] = {"create", "open", "read", "write", "sync", "lock", "rename", "fork", "openw"};
 static_assert(sizeof kOpNames / sizeof kOpNames[0] == static_cast<int>(Op::kCount));
 
 struct ErrorName {

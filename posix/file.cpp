@@ -67,6 +67,7 @@ int OpenWith(const char *path, int flags, mode_t mode, Op op, File &file) {
   file = File();
   if (!path || !*path) return ENOENT;
   if (Fails(op)) return errno;
+  if ((flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0 && Fails(Op::kOpenWrite)) return errno;
   int fd;
   do {
     fd = ::open(path, flags | O_CLOEXEC, mode);

@@ -34,7 +34,8 @@
 //
 // lets `skip` calls of the kind pass, then makes the next `count` fail with
 // the errno (default EIO; ENOLCK for locks).  Kinds: create, open, read,
-// write, sync, lock, rename, fork.  Example: VARNEK_FAULTS=write:1:ENOSPC.
+// write, sync, lock, rename, fork, openw (an open or create asking for
+// write access).  Example: VARNEK_FAULTS=write:1:ENOSPC.
 
 #ifndef VARNEK_POSIX_POSIX_H
 #define VARNEK_POSIX_POSIX_H
@@ -51,7 +52,9 @@ namespace posix {
 // ---------------------------------------------------------------------------
 // Fault seam.
 
-enum class Op : int { kCreate, kOpen, kRead, kWrite, kSync, kLock, kRename, kFork, kCount };
+// kOpenWrite: every open or create that asks for write access (tests of
+// readers that must work on files the user may only read).
+enum class Op : int { kCreate, kOpen, kRead, kWrite, kSync, kLock, kRename, kFork, kOpenWrite, kCount };
 
 // Makes the next `count` calls of `op` fail with `error`, after letting
 // `skip` calls pass.  Replaces what was injected for `op` before.  Does

@@ -173,10 +173,11 @@ bool ApplyKeywords(ServerRec &rec, bool create) {
   }
 }
 
-// Reads record `recNum` of the availability file.  0, or 1 after
-// "Cannot open server file.".
+// Reads record `recNum` of the availability file that CREATE or SET is about
+// to change (its shape is checked now, before anything is decided).  0, or
+// the file's status after its message.
 int ReadOneRecord(int recNum, ServerRec &rec) {
-  server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kRead);
+  server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kUpdate);
   if (!file.fp()) return file.status();
   (void)ReadServerFile(recNum, &rec, file.fp());  // an unknown type shows in rec.DataType
   return kServerOk;

@@ -7,49 +7,16 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "tests/support/support.h"
-
-using testing_support::EnvChanges;
-using testing_support::ProgramPath;
-using testing_support::ReadFile;
-using testing_support::RunProgram;
-using testing_support::RunResult;
-using testing_support::TempDir;
+#include "tests/driver/program_fixture.h"
 
 namespace {
 
-class FailureTest : public ::testing::Test {
- protected:
-  RunResult Run(const std::string &program, std::vector<std::string> args, const std::string &faults = "") {
-    args.insert(args.begin(), ProgramPath(program));
-    EnvChanges env = {{"PATH", dir_.path()}, {"HOME", dir_.path()}, {"VARNEK_FAULTS", std::nullopt}};
-    if (!faults.empty()) env["VARNEK_FAULTS"] = faults;
-    return RunProgram(args, dir_.path(), env);
-  }
-  RunResult Vkc(std::vector<std::string> args, const std::string &faults = "") {
-    return Run("vkc", std::move(args), faults);
-  }
-  RunResult Vks(std::vector<std::string> args, const std::string &faults = "") {
-    return Run("vks", std::move(args), faults);
-  }
-  // Every file of the working directory with its bytes.
-  std::map<std::string, std::string> Files() const {
-    std::map<std::string, std::string> out;
-    for (const auto &e : std::filesystem::directory_iterator(dir_.path()))
-      out[e.path().filename()] = e.is_regular_file() ? ReadFile(e.path()) : std::string("<not a file>");
-    return out;
-  }
-  void ClientWithOneRecord() {
-    ASSERT_EQ(Vkc({"INSTALL"}).status, 0);
-    ASSERT_EQ(Vkc({"CREATE", "7", "TYPE=AREA", "NAME=KEEP", "STATUS=ACTIVE"}).status, 0);
-    ASSERT_EQ(Vkc({"CS", "4", "NAME=srv", "ADDRESS=10.0.0.4", "GROUP=RTIM"}).status, 0);
-  }
-  TempDir dir_;
-};
+using FailureTest = test_programs::WorkingDirTest;
+using testing_support::ReadFile;
+using testing_support::RunResult;
 
 TEST_F(FailureTest, ClientRecordWriteThatFailsIsReportedAndChangesNothing) {
   ClientWithOneRecord();
@@ -82,8 +49,9 @@ TEST_F(FailureTest, LockThatFailsIsReportedAndTheRecordStillWritten) {
   EXPECT_NE(Vkc({"LIST", "7"}).out.find(" 20 "), std::string::npos);
 
   ASSERT_EQ(Vks({"INSTALL"}).status, 0);
-  // CREATE reads the record, checks the file's shape, then writes.
-  r = Vks({"CREATE", "3", "AREA", "STATUS=ACTIVE"}, "lock/2:1");
+  // CREATE checks the file's shape and reads the record, checks the shape
+  // again as it opens the file to write, then writes.
+  r = Vks({"CREATE", "3", "AREA", "STATUS=ACTIVE"}, "lock/3:1");
   EXPECT_EQ(r.out, "WriteServerFile: Cannot lock file for write\nDONE: CREATE.\n");
   EXPECT_NE(Vks({"LIST", "3"}).out.find("3   A "), std::string::npos);
 }

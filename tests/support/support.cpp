@@ -92,8 +92,27 @@ long long FileSize(const std::string &path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
+namespace {
+
+RunResult Run(const std::vector<std::string> &argv, const std::string &cwd, const EnvChanges &env, int timeout_ms,
+              const std::vector<int> &closed);
+
+}  // namespace
+
 RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd, const EnvChanges &env,
-              int timeout_ms) {
+                     int timeout_ms) {
+  return Run(argv, cwd, env, timeout_ms, {});
+}
+
+RunResult RunWithClosedDescriptors(const std::vector<std::string> &argv, const std::string &cwd,
+                                   const std::vector<int> &closed, const EnvChanges &env) {
+  return Run(argv, cwd, env, 30000, closed);
+}
+
+namespace {
+
+RunResult Run(const std::vector<std::string> &argv, const std::string &cwd, const EnvChanges &env, int timeout_ms,
+              const std::vector<int> &closed) {
   RunResult result;
   TempDir capture;
   std::string out_path = capture / "out", err_path = capture / "err";
@@ -127,6 +146,7 @@ RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cw
     dup2(out, 1);
     dup2(err, 2);
     dup2(in, 0);
+    for (int fd : closed) close(fd);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     execve(args[0], args.data(), envp.data());
     _exit(127);
@@ -151,6 +171,8 @@ RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cw
   result.err = ReadFile(err_path);
   return result;
 }
+
+}  // namespace
 
 std::string CaptureStream(int stream, const std::function<void()> &body) {
   tv::StreamSetting &setting = tv::Session().streams[stream];

@@ -69,6 +69,11 @@ using EnvChanges = std::map<std::string, std::optional<std::string>>;
 RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd,
               const EnvChanges &env = {}, int timeout_ms = 30000);
 
+// RunProgram with some of the standard descriptors 0, 1 and 2 closed (what
+// a closed descriptor would have received is lost).
+RunResult RunWithClosedDescriptors(const std::vector<std::string> &argv, const std::string &cwd,
+                                   const std::vector<int> &closed, const EnvChanges &env = {});
+
 // Captures what the host runtime writes to one of its streams while `body`
 // runs (the stream's descriptor is pointed at a temporary file).
 std::string CaptureStream(int stream, const std::function<void()> &body);
