@@ -60,7 +60,7 @@ int initServerFile() {
 
 std::FILE *openServerFileQuietly(const char *fname) {
   posix::File file;
-  if (!fname || posix::OpenExisting(fname, O_RDWR, file) != 0) return nullptr;
+  if (!fname || posix::OpenRegular(fname, O_RDWR, file) != 0) return nullptr;
   std::FILE *fp = fdopen(file.fd(), "r+");
   if (!fp) return nullptr;
   (void)file.Release();

@@ -16,6 +16,7 @@
 
 #include "Logfile/Logfile.h"
 #include "client/client.h"
+#include "host/host.h"
 #include "posix/posix.h"
 #include "tests/support/support.h"
 
@@ -390,6 +391,22 @@ TEST_F(ExecTest, PassesTheStatusBackAndLogsEveryCommand) {
   ExecOutput(long_command.c_str(), rc);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(std::string(Entry(5).Comment), long_command.substr(0, 156) + "...");
+}
+
+}  // namespace
+
+namespace {
+
+// The client's log helper: a log that cannot take entries is reported once
+// per run, however many entries fail.
+TEST_F(LogTest, FailingLogIsReportedOncePerRun) {
+  ASSERT_EQ(mkdir("VKLogFile", 0755), 0);  // no log can be made under this name
+  std::string err = testing_support::CaptureStream(tv::kErrorStream, [] {
+    LogEntry("Exec", "one");
+    LogEntry("Exec", "two");
+    LogEntry("CheckArea", "three");
+  });
+  EXPECT_EQ(err, std::string(tv::ProgramName()) + ": VKLogFile: log entry not written: Is a directory\n");
 }
 
 }  // namespace
