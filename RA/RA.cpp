@@ -61,15 +61,12 @@ int OpenWithMode(RA *File, const char *FileName, const char *LockFile, bool writ
   if (!File) return 1;
   File->fp = nullptr;
   if (!FileName) return 1;
-  posix::File file;
-  if (int rc = posix::OpenRegular(FileName, writable ? O_RDWR : O_RDONLY, file); rc != 0) {
-    errno = rc;
+  int error = 0;
+  std::FILE *fp = posix::OpenRegularStream(FileName, writable, &error);
+  if (!fp) {
+    errno = error;
     return 1;
   }
-  std::FILE *fp = fdopen(file.fd(), writable ? "r+b" : "rb");
-  if (!fp) return 1;
-  (void)file.Release();
-  std::setvbuf(fp, nullptr, _IONBF, 0);
   std::int32_t header[3] = {0, 0, 0};
   if (!ReadAt(fp, 0, header, sizeof header) || header[0] < 0 || header[1] <= 0 || header[2] < 0) {
     std::fclose(fp);

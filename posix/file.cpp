@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -143,11 +144,16 @@ ssize_t ReadSome(int fd, void *data, std::size_t size) {
   return static_cast<ssize_t>(done);
 }
 
-bool WriteAt(int fd, std::int64_t offset, const void *data, std::size_t size) {
+namespace {
+
+// Writes every byte through `put` (a pwrite or write of the rest), retrying
+// after signals; a call that writes nothing means the disk is full.
+template <typename Put>
+bool WriteEvery(std::size_t size, Put put) {
   if (Fails(Op::kWrite)) return false;
   std::size_t done = 0;
   while (done < size) {
-    ssize_t r = ::pwrite(fd, static_cast<const char *>(data) + done, size - done, offset + static_cast<off_t>(done));
+    ssize_t r = put(done);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return false;
     if (r == 0) {
@@ -159,20 +165,29 @@ bool WriteAt(int fd, std::int64_t offset, const void *data, std::size_t size) {
   return true;
 }
 
+}  // namespace
+
+bool WriteAt(int fd, std::int64_t offset, const void *data, std::size_t size) {
+  return WriteEvery(size, [&](std::size_t done) {
+    return ::pwrite(fd, static_cast<const char *>(data) + done, size - done, offset + static_cast<off_t>(done));
+  });
+}
+
 bool WriteAll(int fd, const void *data, std::size_t size) {
-  if (Fails(Op::kWrite)) return false;
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t r = ::write(fd, static_cast<const char *>(data) + done, size - done);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return false;
-    if (r == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    done += static_cast<std::size_t>(r);
+  return WriteEvery(size, [&](std::size_t done) { return ::write(fd, static_cast<const char *>(data) + done, size - done); });
+}
+
+std::FILE *OpenRegularStream(const char *path, bool writable, int *error) {
+  File file;
+  int rc = OpenRegular(path, writable ? O_RDWR : O_RDONLY, file);
+  std::FILE *fp = rc == 0 ? fdopen(file.fd(), writable ? "r+b" : "rb") : nullptr;
+  if (!fp) {
+    if (error) *error = rc ? rc : errno;
+    return nullptr;
   }
-  return true;
+  (void)file.Release();
+  std::setvbuf(fp, nullptr, _IONBF, 0);
+  return fp;
 }
 
 bool Resize(int fd, std::int64_t size) {

@@ -44,6 +44,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -123,6 +124,12 @@ class File {
 // wait on a FIFO or device, and anything that is not a regular file is
 // refused with kNotRegularFile.  0 or an errno value.
 [[nodiscard]] int OpenRegular(const char *path, int flags, File &file);
+
+// OpenRegular as an unbuffered stdio stream, for files of fixed-size records
+// read and written with ReadAt / WriteAt on its descriptor (unbuffered, so
+// the stream never hands on bytes another process has rewritten since).
+// The stream, or null with `*error` (when given) set.
+[[nodiscard]] std::FILE *OpenRegularStream(const char *path, bool writable, int *error = nullptr);
 
 // Creates `path`, or truncates it when it exists, for writing (mode 0666
 // before the umask for a new file).  For files a user names.  0 or errno.

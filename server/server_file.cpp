@@ -58,27 +58,9 @@ int initServerFile() {
   return kServerOk;
 }
 
-std::FILE *openServerFileQuietly(const char *fname) {
-  posix::File file;
-  if (!fname || posix::OpenRegular(fname, O_RDWR, file) != 0) return nullptr;
-  std::FILE *fp = fdopen(file.fd(), "r+");
-  if (!fp) return nullptr;
-  (void)file.Release();
-  // Unbuffered: records are read and written with pread / pwrite on the
-  // descriptor, and the stream must never hand on old bytes.
-  std::setvbuf(fp, nullptr, _IONBF, 0);
-  return fp;
-}
+std::FILE *openServerFileQuietly(const char *fname) { return posix::OpenRegularStream(fname, true); }
 
-std::FILE *openServerFileForRead(const char *fname) {
-  posix::File file;
-  if (!fname || posix::OpenRegular(fname, O_RDONLY, file) != 0) return nullptr;
-  std::FILE *fp = fdopen(file.fd(), "r");
-  if (!fp) return nullptr;
-  (void)file.Release();
-  std::setvbuf(fp, nullptr, _IONBF, 0);
-  return fp;
-}
+std::FILE *openServerFileForRead(const char *fname) { return posix::OpenRegularStream(fname, false); }
 
 int checkServerFileShape(std::FILE *fp, std::string &why) {
   constexpr std::size_t kFileBytes = static_cast<std::size_t>(kServerRecords) * kServerLineBytes;
