@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "server/server.h"
+#include "AvailFile/AvailFile.h"
 
 namespace {
 

@@ -65,6 +65,15 @@ bool RefuseRecordZero(int recNum, const char *who) {
 
 }  // namespace server_internal
 
+int initServerFile() {
+  if (installServerFile(kServerFileName) != 0) {
+    std::printf("Fail to init Varnek II server file, will exit.\n");
+    return kServerNotStored;
+  }
+  std::printf("Varnek II Server Installed Successfully.\n");
+  return kServerOk;
+}
+
 namespace {
 
 using server_internal::InUse;

@@ -25,7 +25,6 @@
 #include "host/host.h"
 #include "posix/posix.h"
 #include "server/internal.h"
-#include "server/line_format.h"
 #include "server/server.h"
 
 namespace {
@@ -43,7 +42,7 @@ constexpr std::size_t kGridLabelBytes = 1024;  // of a GRID file, the most the l
 // Stores `value` into `field` when it fits a column of `column` characters;
 // otherwise warns and leaves the field alone.
 bool StoreIfFits(std::int64_t value, int column, std::int32_t &field, const char *what, const std::string &file) {
-  if (value >= INT32_MIN && value <= INT32_MAX && server_line::NumberFits(static_cast<std::int32_t>(value), column)) {
+  if (value >= INT32_MIN && value <= INT32_MAX && numberFitsColumn(static_cast<std::int32_t>(value), column)) {
     field = static_cast<std::int32_t>(value);
     return true;
   }
@@ -156,7 +155,7 @@ class GridLabel {
 
   void SkipBlanks() {
     int c;
-    while ((c = Get()) != EOF && server_line::IsBlank(static_cast<char>(c))) {
+    while ((c = Get()) != EOF && isLineBlank(static_cast<char>(c))) {
     }
     if (c != EOF) Unget();
   }
@@ -203,7 +202,7 @@ class GridLabel {
   bool SkipWord() {
     SkipBlanks();
     int c, n = 0;
-    while ((c = Get()) != EOF && !server_line::IsBlank(static_cast<char>(c))) ++n;
+    while ((c = Get()) != EOF && !isLineBlank(static_cast<char>(c))) ++n;
     if (c != EOF) Unget();
     return n > 0;
   }

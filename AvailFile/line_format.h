@@ -1,6 +1,6 @@
 // The field tables of an availability line, shared by the line writer and
-// the line reader (server/line_format.cpp) so that both follow one layout.
-// Internal to server/; callers use formatServerLine and parseServerLine.
+// the line reader (AvailFile/line_format.cpp) so that both follow one layout.
+// Internal to AvailFile/; callers use formatServerLine and parseServerLine.
 //
 // A part is a list of fields.  The writer puts each field right-justified
 // in its column followed by " | "; the reader reads the fields in order,
@@ -16,13 +16,13 @@
 // "Blank" is any of space, tab, line feed, vertical tab, form feed and
 // carriage return, as for the C library's scanning.
 
-#ifndef VARNEK_SERVER_LINE_FORMAT_H
-#define VARNEK_SERVER_LINE_FORMAT_H
+#ifndef VARNEK_AVAILFILE_LINE_FORMAT_H
+#define VARNEK_AVAILFILE_LINE_FORMAT_H
 
 #include <cstdint>
 #include <string_view>
 
-#include "server/server.h"
+#include "AvailFile/AvailFile.h"
 
 namespace server_line {
 
@@ -67,4 +67,4 @@ bool NumberFits(std::int32_t value, int column);
 
 }  // namespace server_line
 
-#endif  // VARNEK_SERVER_LINE_FORMAT_H
+#endif  // VARNEK_AVAILFILE_LINE_FORMAT_H

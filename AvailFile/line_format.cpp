@@ -1,6 +1,6 @@
 // Conversions between an availability record and its 394-character line.
 
-#include "server/line_format.h"
+#include "AvailFile/line_format.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "server/server.h"
+#include "AvailFile/AvailFile.h"
 
 namespace server_line {
 namespace {
@@ -352,3 +352,7 @@ int parseServerLine(std::string_view line, ServerRec *rec) {
   if (scan.ok()) server_line::Store(server_line::CommentField(*rec), comment);
   return kServerLineParsed;
 }
+
+bool numberFitsColumn(std::int32_t value, int column) { return server_line::NumberFits(value, column); }
+
+bool isLineBlank(char c) { return server_line::IsBlank(c); }

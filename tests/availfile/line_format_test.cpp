@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "server/server.h"
+#include "AvailFile/AvailFile.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 
 #include "host/host.h"
 #include "posix/posix.h"
-#include "server/server.h"
+#include "AvailFile/AvailFile.h"
 
 namespace {
 
@@ -47,15 +47,6 @@ int installServerFile(const char *fname) {
     if (fstat(fd, &st) == 0) (void)fchmod(fd, (st.st_mode & 07777) | S_ISGID);
     return true;
   });
-}
-
-int initServerFile() {
-  if (installServerFile(kServerFileName) != 0) {
-    std::printf("Fail to init Varnek II server file, will exit.\n");
-    return kServerNotStored;
-  }
-  std::printf("Varnek II Server Installed Successfully.\n");
-  return kServerOk;
 }
 
 std::FILE *openServerFileQuietly(const char *fname) { return posix::OpenRegularStream(fname, true); }
