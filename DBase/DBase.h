@@ -15,6 +15,7 @@
 #define VARNEK_DBASE_DBASE_H
 
 #include <cstdio>
+#include <functional>
 
 #include "RA/RA.h"
 
@@ -46,6 +47,20 @@ struct DBase {
 
 // RAClose of its file: 0, or -1 when the close fails.
 [[nodiscard]] int DBClose(DBase *DB);
+
+// Reads records first..first+count-1 into `Data` (count records, one after
+// the other) under one shared lock, in one read: a consistent snapshot of
+// the range.  0; 1 when not every record could be read (records past the end
+// of the file are cleared).  Prints the lock messages of DBRead.
+[[nodiscard]] int DBReadRange(DBase *DB, int First, int Count, void *Data);
+
+// Reads record `Rec` into `Data`, lets `change` modify it, and writes it
+// back, all under one exclusive lock, so that no other writer's change can
+// fall between the read and the write.  `change` returns whether the record
+// is to be written.  0; 1 when the record cannot be read or written (then
+// `Data` holds what was read, or is cleared).  Prints the lock messages of
+// DBWrite.
+[[nodiscard]] int DBRewrite(DBase *DB, int Rec, void *Data, const std::function<bool(void *Data)> &change);
 
 // Whole-file advisory lock on the stream's file: 'r' shared, 'w' exclusive,
 // 'u' release.  Waits until the lock is granted (retrying when a signal

@@ -17,8 +17,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
+#include "AvailFile/AvailFile.h"
 #include "DBase/DBase.h"
 #include "vocab/vocab.h"
 
@@ -253,6 +258,10 @@ static_assert(std::is_trivially_copyable_v<ServerListRec> && std::is_standard_la
 // have been edited by hand).  Results as DBRead: 0, or 1 with the record
 // cleared.
 [[nodiscard]] int ReadClientRec(DBase *File, int Rec, ClientRec *Record);
+
+// Ends every text field of a record read from the file inside its field and
+// masks its control characters (ReadClientRec does this).
+void CleanClientRecord(ClientRec &r);
 [[nodiscard]] int ReadServerListRec(DBase *File, int Rec, ServerListRec *Record);
 
 // Writes record `Rec`: kClientOk, or kClientFailed after reporting
@@ -319,6 +328,10 @@ void ListClientRecords(DBase *file, int first, int last, int mask);
 // whatever the result.  Returns the command program's exit status, -1 when
 // it could not be started or was killed, -2 when no such command exists.
 [[nodiscard]] int Exec(const char *Cmd);
+
+// Logs a host command line as Exec does: an "Exec" entry whose comment is
+// the command, cut to 156 characters and "..." when longer.
+void LogCommandLine(std::string_view command);
 
 // Appends an entry to the operations log VKLogFile (program
 // "VARNEK-II Client", status "I").  An entry that cannot be written is
@@ -412,6 +425,96 @@ void Zoom(const char *Satellite, int Rs, int Rd, int *LMag, int *EMag);
 // Prints "Sizes are %d %d \n" and writes the SIZE clause of an image copy
 // into `Op` (REQUIRES: room for 30 characters); returns `Op`.
 char *WriteSize(char *Op, int BegSize, int EndSize);
+
+// ---------------------------------------------------------------------------
+// The cycle: availability fetch, comparison, time stamps and the checks.
+
+inline constexpr const char *kCompareFile = "COMPARE2";
+inline constexpr const char *kCyclePidFile = "VKCPid";
+inline constexpr const char *kCycleMaxTimeFile = "VKCPidMaxTime";
+inline constexpr int kCycleMaxAgeSeconds = 600;
+
+// One server image as handed to the image check (in memory only).
+struct CompareRec {
+  int Dummy;          // the two header integers of a version-1 text; never used
+  int LineNumber;     // line number given by a version-1 server; 0 from a version-2 record
+  int BegArea;        // first and last dataset position of the server's range
+  int EndArea;
+  int CrntArea;       // the image's position as the client requests it
+  int ImageDate;      // CCYYDDD or YYDDD
+  int ImageTime;      // HHMMSS
+  char Group[5];      // the server's dataset group, at most 4 characters
+  int ScanLine;       // the server's arrival value, compared with Percent
+  int Eof;            // end-of-file flag (carried, not tested)
+  char Descriptor[13];  // dataset descriptor, at most 12 characters
+  char Satellite[7];    // sensor/satellite name, at most 6 characters
+  int Resolution;       // image resolution on the server
+};
+
+// Minutes from 1 January 1997 00:00 to `date` (CCYYDDD, or YYDDD: below
+// 99000 is 20YY, 99000..999999 is 19YY plus the century digit) at `time`
+// (HHMMSS), both taken in local standard time: 1440 minutes a day plus the
+// minutes of the day; a day count past the year's end carries into the
+// next year; seconds are truncated toward zero.
+void getTimeStamp(int date, int time, std::int64_t *timeStamp);
+
+// The client records of one comparison, read from the client file once (one
+// snapshot) and held for the checks; the records a check changes are merged
+// back at once (see Merge).
+class ClientTable;
+
+// What a check changed in a client record (bits), so that only those
+// fields are merged back into the file.
+enum ChangedFields : unsigned {
+  kChangedLastItem = 1u << 0,    // LastItem, LastTime, LastDate, LastStamp
+  kChangedComplete = 1u << 1,    // Complete (AREA)
+  kChangedServerImage = 1u << 2, // serverRes, imgSat (AREA)
+  kChangedNextWork = 1u << 3,    // NxtWS
+  kChangedNextFrame = 1u << 4,   // NxtFrame (AREA)
+  kChangedBadFrame = 1u << 5,    // badFrame (AREA)
+};
+
+// The image check of one server image `Compare` (time stamp `ImageStamp`,
+// as getTimeStamp gives it) against the active AREA client record `Client`,
+// number `Pointer` of `records` (the dominant record is looked up there).
+// Runs the copy, display and user commands of an image it takes.  Returns
+// the fields it changed (0 when none).
+[[nodiscard]] unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Pointer, ClientRec *Client,
+                                 ClientTable &records);
+
+// The grid, point-data and text checks of one server record against an
+// active client record of the same type; `ServerAddress` is the address of
+// the server being compared (the text transfer fetches from it).  Each
+// returns the fields it changed.
+[[nodiscard]] unsigned CheckGrid(ClientRec *Client, const ServerRec &Server);
+[[nodiscard]] unsigned CheckPnts(ClientRec *Client, const ServerRec &Server);
+[[nodiscard]] unsigned CheckText(ClientRec *Client, const ServerRec &Server, const char *ServerAddress);
+
+// Compares COMPARE2 as a version-1 text with the client file; prints
+// "Compare VARNEK V1 complete ..." at verbose level above 1.  kClientOk,
+// or kClientFailed when a changed record could not be written back.
+[[nodiscard]] int CompareV1();
+
+// The routes of the host's route table, read once for a comparison.
+struct RouteTable {
+  // group -> routed address (at most 19 characters), the first line of a
+  // group winning.
+  std::vector<std::pair<std::string, std::string>> routes;
+  // The routed address of `group`, or "" when it has none.
+  std::string Lookup(std::string_view group) const;
+};
+
+// Reads $HOME/tavrin/data/TVTABLE.TXT.  kClientOk, or kClientFailed when it
+// cannot be read (nothing printed; `path` names the file).
+[[nodiscard]] int LoadRouteTable(RouteTable &table, std::string &path);
+
+// Compares COMPARE2 as a version-2 availability file with the client file.
+// `ServerIP` is the address the route table gives for the server-list
+// entry's group, `ServerAddress` the entry's own address (for text
+// transfers), `routes` the route table for the route check.  Prints
+// "Compare VARNEK V2 complete ..." at verbose level above 1.  kClientOk, or
+// kClientFailed when a changed record could not be written back.
+[[nodiscard]] int CompareV2(const char *ServerIP, const char *ServerAddress, const RouteTable &routes);
 
 // ---------------------------------------------------------------------------
 // Server list, install, availability fetch.

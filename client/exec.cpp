@@ -17,13 +17,17 @@ int Exec(const char *Cmd) {
   }
   int rc = Tvskeyin(Cmd);
   if (verbose > 1) std::printf("%s\n", Cmd);
+  LogCommandLine(Cmd ? Cmd : "");
+  return rc;
+}
+
+void LogCommandLine(std::string_view command) {
   // Every command is logged, whatever its result.  A command longer than a
   // log comment holds is logged cut, with "..." marking the cut.
-  std::string comment = Cmd ? Cmd : "";
+  std::string comment(command);
   constexpr std::size_t kRoom = sizeof(RECORD_TYPE::Comment) - 1;
   if (comment.size() > kRoom) comment = comment.substr(0, kRoom - 3) + "...";
   LogEntry("Exec", comment.c_str());
-  return rc;
 }
 
 void LogEntry(const char *Function, const char *Comment) {

@@ -3,8 +3,6 @@
 
 #include "client/client.h"
 
-int ClientCompare() { return kClientOk; }
-int Cycle() { return kClientOk; }
 int ClientLoop() { return kClientOk; }
 int ClientStopLoop() { return kClientOk; }
 int ClientLoad() { return kClientOk; }

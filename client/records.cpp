@@ -65,14 +65,13 @@ Boolean OpenVarnekDBForRead(DBase *File, const char *Name, const char *Text) {
   return Open(File, Name, Text, false);
 }
 
-int ReadClientRec(DBase *File, int Rec, ClientRec *Record) {
-  int rc = DBRead(File, Rec, Record);
-  CleanField(Record->Descriptor);
-  CleanField(Record->Group);
-  CleanField(Record->UserCmd);
-  switch (Record->DataType) {
+void CleanClientRecord(ClientRec &r) {
+  CleanField(r.Descriptor);
+  CleanField(r.Group);
+  CleanField(r.UserCmd);
+  switch (r.DataType) {
     case AREA: {
-      AreaClientStruct &a = Record->Data.Area;
+      AreaClientStruct &a = r.Data.Area;
       CleanField(a.imgSat);
       CleanField(a.Band);
       CleanField(a.Dwell);
@@ -82,20 +81,25 @@ int ReadClientRec(DBase *File, int Rec, ClientRec *Record) {
       break;
     }
     case MD:
-      CleanField(Record->Data.Pnts.Select);
-      CleanField(Record->Data.Pnts.Title);
+      CleanField(r.Data.Pnts.Select);
+      CleanField(r.Data.Pnts.Title);
       break;
     case GRID:
-      CleanField(Record->Data.Grid.Param);
-      CleanField(Record->Data.Grid.Level);
+      CleanField(r.Data.Grid.Param);
+      CleanField(r.Data.Grid.Level);
       break;
     case TEXT:
-      CleanField(Record->Data.Text.From);
-      CleanField(Record->Data.Text.To);
+      CleanField(r.Data.Text.From);
+      CleanField(r.Data.Text.To);
       break;
     default:
       break;
   }
+}
+
+int ReadClientRec(DBase *File, int Rec, ClientRec *Record) {
+  int rc = DBRead(File, Rec, Record);
+  CleanClientRecord(*Record);
   return rc;
 }
 

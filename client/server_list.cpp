@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -102,40 +103,58 @@ int ListServerListFile() {
   return kClientOk;
 }
 
-int GetIP(const char *Group, char *IP) {
-  constexpr std::size_t kRoom = 20;
-  IP[0] = '\0';
+std::string RouteTable::Lookup(std::string_view group) const {
+  for (const auto &[name, address] : routes)
+    if (name == group) return address;
+  return "";
+}
+
+int LoadRouteTable(RouteTable &table, std::string &path) {
+  constexpr std::size_t kRoom = 20;  // an address is cut to 19 characters
+  constexpr std::string_view kPrefix = "QOLA_ROUTE_";
+  table.routes.clear();
   const char *home = std::getenv("HOME");
-  char path[128];
-  int n = std::snprintf(path, sizeof path, "%s/tavrin/data/TVTABLE.TXT", home ? home : "$HOME");
+  path = std::string(home ? home : "$HOME") + "/tavrin/data/TVTABLE.TXT";
   posix::File file;
-  std::FILE *table = nullptr;
-  if (home && n > 0 && static_cast<std::size_t>(n) < sizeof path &&
-      posix::OpenRegular(path, O_RDONLY, file) == 0 && (table = fdopen(file.fd(), "r")))
+  std::FILE *stream = nullptr;
+  if (home && path.size() <= 127 && posix::OpenRegular(path.c_str(), O_RDONLY, file) == 0 &&
+      (stream = fdopen(file.fd(), "r")))
     (void)file.Release();
-  if (!table) {
-    if (verbose > 1) std::printf("Fail to open %s for read\n", path);
-    return kClientFailed;
-  }
-  const std::string wanted = std::string("QOLA_ROUTE_") + Group;
+  if (!stream) return kClientFailed;
   char line[256];
   bool continuation = false;  // the rest of a line longer than the buffer
-  while (std::fgets(line, sizeof line, table)) {
+  while (std::fgets(line, sizeof line, stream)) {
     bool whole = std::strchr(line, '\n') != nullptr;
     bool part = continuation;
     continuation = !whole;
     if (part) continue;
     std::size_t key_end = std::strcspn(line, "=\n");
-    if (std::string(line, key_end) != wanted) continue;
+    std::string_view key(line, key_end);
+    if (key.substr(0, kPrefix.size()) != kPrefix) continue;
+    std::string group(key.substr(kPrefix.size()));
+    bool known = false;
+    for (const auto &route : table.routes) known = known || route.first == group;
+    if (known) continue;  // the first line of a group wins
+    std::string address;
     if (line[key_end] == '=') {
       const char *value = line + key_end + 1;
-      std::size_t length = std::strcspn(value, "=\n");
-      if (length > kRoom - 1) length = kRoom - 1;
-      std::memcpy(IP, value, length);
-      IP[length] = '\0';
+      address.assign(value, std::min(std::strcspn(value, "=\n"), kRoom - 1));
     }
-    break;
+    table.routes.emplace_back(std::move(group), std::move(address));
   }
-  std::fclose(table);
+  std::fclose(stream);
+  return kClientOk;
+}
+
+int GetIP(const char *Group, char *IP) {
+  IP[0] = '\0';
+  RouteTable table;
+  std::string path;
+  if (LoadRouteTable(table, path) != kClientOk) {
+    if (verbose > 1) std::printf("Fail to open %s for read\n", path.c_str());
+    return kClientFailed;
+  }
+  std::string address = table.Lookup(Group ? Group : "");
+  std::memcpy(IP, address.c_str(), address.size() + 1);
   return kClientOk;
 }

@@ -23,16 +23,6 @@ int ExpandDate(int date) {
   return date;
 }
 
-// Days from 1970-01-01 to year-month-day (after H. Hinnant's algorithm).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 void CivilFromDays(std::int64_t z, std::int64_t &y, unsigned &m, unsigned &d) {
   z += 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -46,6 +36,17 @@ void CivilFromDays(std::int64_t z, std::int64_t &y, unsigned &m, unsigned &d) {
 }
 
 }  // namespace
+
+// Days from 1970-01-01 to year-month-day (after H. Hinnant's algorithm),
+// from the month's first day on.
+std::int64_t tv::DaysFromCivil(std::int64_t year, unsigned month, std::int64_t day) {
+  std::int64_t y = year - (month <= 2);
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468 + (day - 1);
+}
 
 std::int64_t tv::Now() {
   if (const char *pinned = std::getenv("VARNEK_TEST_NOW")) {
@@ -82,7 +83,7 @@ int Tvcydtodmy(int date, int *day, int *month, int *year) {
   if (Tvcydok(full) != 0) return -1;
   int y = full / 1000;
   // 1 January of the year plus (day of year - 1) days, normalised.
-  std::int64_t days = DaysFromCivil(y, 1, 1) + (full % 1000) - 1;
+  std::int64_t days = tv::DaysFromCivil(y, 1, 1) + (full % 1000) - 1;
   std::int64_t yy;
   unsigned m, d;
   CivilFromDays(days, yy, m, d);
@@ -124,7 +125,7 @@ int Tvsectodaytime(std::int64_t seconds, int *date, int *time) {
   std::int64_t y;
   unsigned m, d;
   CivilFromDays(days, y, m, d);
-  std::int64_t day_of_year = days - DaysFromCivil(y, 1, 1) + 1;
+  std::int64_t day_of_year = days - tv::DaysFromCivil(y, 1, 1) + 1;
   if (date) *date = static_cast<int>(y * 1000 + day_of_year);
   if (time) *time = static_cast<int>((rest / 3600) * 10000 + (rest % 3600) / 60 * 100 + rest % 60);
   return 0;

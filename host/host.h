@@ -164,6 +164,11 @@ void Tvsleep(int milliseconds);
 [[nodiscard]] int Tvgetdaytime(int *day, int *time);
 
 namespace tv {
+// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar
+// (negative before it).  `day` may lie past the month's end or be 0: the
+// count runs on, as the C library's normalisation of dates does.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, std::int64_t day);
+
 // The current time in seconds since 1970 UTC: the system clock, or the
 // value of VARNEK_TEST_NOW when that is set to a number (tests pin the
 // clock this way).

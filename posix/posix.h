@@ -262,6 +262,15 @@ class SignalRelay {
 // shell could not be started.
 [[nodiscard]] int RunShell(const char *command);
 
+// Runs a command line through /bin/sh with its standard output on a pipe,
+// reads at most `max_bytes` of that output into `out` (stopping early once
+// `stop_after_lines` line feeds have arrived, when that is above 0), then
+// closes the pipe and waits for the command.  Its exit status (as RunShell
+// gives it) in *status.  0, or -1 with errno set when it could not be
+// started.
+[[nodiscard]] int RunAndRead(const char *command, std::size_t max_bytes, int stop_after_lines, std::string &out,
+                             int *status);
+
 // Whether process `pid` exists (probe with signal 0).  Always false for a
 // pid of 0 or below and for the caller's own pid.  errno tells why not.
 [[nodiscard]] bool ProcessExists(pid_t pid);

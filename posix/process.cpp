@@ -1,12 +1,15 @@
 // Child processes: fork, exec, wait, the relay of terminal signals to a
 // child, the shell, and probing and signalling other processes.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "posix/posix.h"
 
@@ -99,6 +102,49 @@ int RunShell(const char *command) {
   if (RunAndWait("/bin/sh", argv, &status) != 0) return -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+int RunAndRead(const char *command, std::size_t max_bytes, int stop_after_lines, std::string &out, int *status) {
+  out.clear();
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return -1;
+  SignalRelay relay;
+  pid_t child = Fork();
+  if (child == 0) {
+    relay.RestoreInChild();
+    ::dup2(ends[1], 1);  // the duplicate does not inherit close-on-exec
+    char sh[] = "/bin/sh", dash_c[] = "-c";
+    char *argv[] = {sh, dash_c, const_cast<char *>(command), nullptr};
+    ExecChild("/bin/sh", argv);
+  }
+  ::close(ends[1]);
+  if (child < 0) {
+    int error = errno;
+    ::close(ends[0]);
+    errno = error;
+    return -1;
+  }
+  relay.Target(child);
+  int lines = 0;
+  char buffer[512];
+  while (out.size() < max_bytes && (stop_after_lines <= 0 || lines < stop_after_lines)) {
+    std::size_t want = std::min(sizeof buffer, max_bytes - out.size());
+    ssize_t n = ::read(ends[0], buffer, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    for (ssize_t i = 0; i < n; ++i)
+      if (buffer[i] == '\n') ++lines;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  // Closing the pipe ends a command that would write on (it gets SIGPIPE).
+  ::close(ends[0]);
+  int wait_status = 0;
+  if (WaitChild(child, &wait_status) != 0) return -1;
+  if (status) {
+    if (WIFEXITED(wait_status)) *status = WEXITSTATUS(wait_status);
+    else *status = WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : -1;
+  }
+  return 0;
 }
 
 bool ProcessExists(pid_t pid) {
