@@ -12,6 +12,17 @@
 //
 // The words are looked for in the whole command text (argv[1] when started
 // by the host runtime, the joined arguments otherwise).
+//
+// As host programs of the cycle it also does, from its environment:
+//
+//   FAKEHOST_TABLES=<dir>  a command holding "PEEKTX <group>/<name>" and
+//                          "DEV=T <file>" copies <dir>/<group>_<name> to
+//                          <file> (status 1 when there is no such table),
+//                          as the text-read command fetches a server table
+//   FAKEHOST_FAIL=<WORD>   a command whose first word is WORD ends with 1
+//   FAKEHOST_SUN=<line>    started as solday.k: prints a first line and
+//                          then this line (default
+//                          "Sunrise/Sunset 06:10:00 18:20:00")
 
 #include <signal.h>
 #include <unistd.h>
@@ -48,6 +59,30 @@ int main(int argc, char **argv) {
     }
   }
   std::string value;
+  std::string name = argv[0] ? argv[0] : "";
+  name = name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
+  if (name == "solday.k") {
+    const char *sun = std::getenv("FAKEHOST_SUN");
+    std::printf("SOLDAY %s\n%s\n", text.c_str(), sun ? sun : "Sunrise/Sunset 06:10:00 18:20:00");
+    return 0;
+  }
+  std::string first = text.substr(0, text.find(' '));
+  if (const char *fail = std::getenv("FAKEHOST_FAIL"); fail && first == fail) return 1;
+  if (const char *tables = std::getenv("FAKEHOST_TABLES"); tables && FindValue(text, "PEEKTX ", value)) {
+    std::string target;
+    if (!FindValue(text, "DEV=T ", target)) return 2;
+    for (char &c : value)
+      if (c == '/') c = '_';
+    std::FILE *in = std::fopen((std::string(tables) + "/" + value).c_str(), "rb");
+    if (!in) return 1;
+    std::FILE *out = std::fopen(target.c_str(), "wb");
+    if (!out) return 2;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) std::fwrite(buffer, 1, n, out);
+    std::fclose(in);
+    return std::fclose(out) == 0 ? 0 : 2;
+  }
   if (text.find("TERMPARENT") != std::string::npos) {
     // Repeated, because a caller may not yet know this program's process
     // when the first signal reaches it.

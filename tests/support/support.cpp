@@ -139,7 +139,7 @@ RunResult Run(const std::vector<std::string> &argv, const std::string &cwd, cons
   std::fflush(nullptr);
   pid_t child = fork();
   if (child == 0) {
-    setpgid(0, 0);
+    setsid();  // a session of its own: no signal it sends can reach the test runner
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int in = open("/dev/null", O_RDONLY);
