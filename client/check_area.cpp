@@ -40,11 +40,13 @@ std::string Format(const char *format, ...) {
   return out;
 }
 
-// A date as getTimeStamp reads it: CCYYDDD above 999999, else YYDDD below
-// 99000 taken as 20YY, else 19YY plus the century digit.
+// A date as getTimeStamp reads it: CCYYDDD above 999999; YYDDD below 97000
+// taken as 20YY; otherwise 19YY (97000..99999), or 19YY plus the century
+// digit (100000..999999: 118123 is 2018123).  The same rule the server
+// applies to the dates in its data files, and the stamps count from 1997.
 int NormalisedDate(int date) {
   if (date > 999999) return date;
-  return date < 99000 ? date + 2000000 : date + 1900000;
+  return date < 97000 ? date + 2000000 : date + 1900000;
 }
 
 // What the darkness program said of the image's day and place.

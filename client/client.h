@@ -452,7 +452,7 @@ struct CompareRec {
 };
 
 // Minutes from 1 January 1997 00:00 to `date` (CCYYDDD, or YYDDD: below
-// 99000 is 20YY, 99000..999999 is 19YY plus the century digit) at `time`
+// 97000 is 20YY, 97000..999999 is 19YY plus the century digit) at `time`
 // (HHMMSS), both taken in local standard time: 1440 minutes a day plus the
 // minutes of the day; a day count past the year's end carries into the
 // next year; seconds are truncated toward zero.
