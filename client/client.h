@@ -504,7 +504,11 @@ struct RouteTable {
   std::string Lookup(std::string_view group) const;
 };
 
-// Reads $HOME/tavrin/data/TVTABLE.TXT.  kClientOk, or kClientFailed when it
+// Reads the lines of a route table: "QOLA_ROUTE_<group>=<address>" (other
+// lines are ignored; a line is read up to 254 characters).
+void ParseRouteTable(std::string_view text, RouteTable &table);
+
+// Reads $HOME/tavrin/data/TVTABLE.TXT (its first megabyte).  kClientOk, or kClientFailed when it
 // cannot be read (nothing printed; `path` names the file).
 [[nodiscard]] int LoadRouteTable(RouteTable &table, std::string &path);
 

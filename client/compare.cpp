@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -173,6 +174,23 @@ bool ApplyImage(const CompareRec &image, ClientTable &table) {
 
 }  // namespace
 
+void client_internal::ReadV1Images(std::string_view text, const std::function<void(const CompareRec &)> &image) {
+  // The two header integers (blanks and line feeds around them), then one
+  // image a line from where they end.
+  V1Line header(text);
+  int ignored = 0;
+  if (!header.Int(ignored) || !header.Int(ignored)) return;
+  std::string_view rest = text.substr(header.position());
+  int number = 0;
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    CompareRec rec;
+    if (ParseV1Line(line, ++number, rec)) image(rec);
+  }
+}
+
 int CompareV1() {
   int result = kClientOk;
   DBase file;
@@ -180,23 +198,10 @@ int CompareV1() {
     std::string text;
     if (ReadCompareText(text)) {
       ClientTable table(&file);
-      if (table.Load()) {
-        // The two header integers (blanks and line feeds around them), then
-        // one image a line from where they end.
-        std::string_view rest(text);
-        V1Line header(rest);
-        int ignored = 0;
-        if (header.Int(ignored) && header.Int(ignored)) rest.remove_prefix(header.position());
-        else rest = {};
-        int number = 0;
-        while (!rest.empty()) {
-          std::size_t end = rest.find('\n');
-          std::string_view line = rest.substr(0, end);
-          rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-          CompareRec image;
-          if (ParseV1Line(line, ++number, image) && !ApplyImage(image, table)) result = kClientFailed;
-        }
-      }
+      if (table.Load())
+        client_internal::ReadV1Images(text, [&](const CompareRec &image) {
+          if (!ApplyImage(image, table)) result = kClientFailed;
+        });
     }
     CloseVarnekDB(&file);
   }

@@ -5,6 +5,7 @@
 #define VARNEK_CLIENT_INTERNAL_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,12 @@ extern void (*g_before_merge)(int record);
 // letters, digits and "_-." only (no blank, quote, "=", ";" or control
 // character can change the shape of a command).
 [[nodiscard]] bool IsPlainWord(std::string_view text, std::size_t room);
+
+// Reads a version-1 availability text: two header integers, then one image
+// a line; calls `image` with each line that matches its pattern and whose
+// texts are plain words that fit their fields (the others are skipped, with
+// a message at verbose level above 1).
+void ReadV1Images(std::string_view text, const std::function<void(const CompareRec &)> &image);
 
 // A word for /bin/sh: quoted in single quotes, a quote inside written '\''.
 std::string ShellQuote(std::string_view text);

@@ -109,40 +109,45 @@ std::string RouteTable::Lookup(std::string_view group) const {
   return "";
 }
 
-int LoadRouteTable(RouteTable &table, std::string &path) {
-  constexpr std::size_t kRoom = 20;  // an address is cut to 19 characters
+void ParseRouteTable(std::string_view text, RouteTable &table) {
+  constexpr std::size_t kRoom = 20;       // an address is cut to 19 characters
+  constexpr std::size_t kLineRoom = 254;  // what a line buffer of 256 takes
   constexpr std::string_view kPrefix = "QOLA_ROUTE_";
   table.routes.clear();
-  const char *home = std::getenv("HOME");
-  path = std::string(home ? home : "$HOME") + "/tavrin/data/TVTABLE.TXT";
-  posix::File file;
-  std::FILE *stream = nullptr;
-  if (home && path.size() <= 127 && posix::OpenRegular(path.c_str(), O_RDONLY, file) == 0 &&
-      (stream = fdopen(file.fd(), "r")))
-    (void)file.Release();
-  if (!stream) return kClientFailed;
-  char line[256];
-  bool continuation = false;  // the rest of a line longer than the buffer
-  while (std::fgets(line, sizeof line, stream)) {
-    bool whole = std::strchr(line, '\n') != nullptr;
-    bool part = continuation;
-    continuation = !whole;
-    if (part) continue;
-    std::size_t key_end = std::strcspn(line, "=\n");
-    std::string_view key(line, key_end);
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    // Of a line longer than the buffer, the rest is never read as a line.
+    if (line.size() > kLineRoom) line = line.substr(0, kLineRoom);
+    std::size_t key_end = line.find('=');
+    std::string_view key = line.substr(0, key_end);
     if (key.substr(0, kPrefix.size()) != kPrefix) continue;
     std::string group(key.substr(kPrefix.size()));
     bool known = false;
     for (const auto &route : table.routes) known = known || route.first == group;
     if (known) continue;  // the first line of a group wins
     std::string address;
-    if (line[key_end] == '=') {
-      const char *value = line + key_end + 1;
-      address.assign(value, std::min(std::strcspn(value, "=\n"), kRoom - 1));
+    if (key_end != std::string_view::npos) {
+      std::string_view value = line.substr(key_end + 1);
+      address = std::string(value.substr(0, std::min(value.find('='), kRoom - 1)));
     }
     table.routes.emplace_back(std::move(group), std::move(address));
   }
-  std::fclose(stream);
+}
+
+int LoadRouteTable(RouteTable &table, std::string &path) {
+  constexpr std::size_t kMostBytes = 1u << 20;
+  table.routes.clear();
+  const char *home = std::getenv("HOME");
+  path = std::string(home ? home : "$HOME") + "/tavrin/data/TVTABLE.TXT";
+  posix::File file;
+  if (!home || path.size() > 127 || posix::OpenRegular(path.c_str(), O_RDONLY, file) != 0) return kClientFailed;
+  std::string text(kMostBytes, '\0');
+  ssize_t got = posix::ReadSome(file.fd(), text.data(), text.size());
+  if (got < 0) return kClientFailed;
+  text.resize(static_cast<std::size_t>(got));
+  ParseRouteTable(text, table);
   return kClientOk;
 }
 
