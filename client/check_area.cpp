@@ -175,10 +175,11 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
   ClientRec &r = *Client;
   AreaClientStruct &a = r.Data.Area;
   unsigned changed = 0;
-  auto set_complete = [&](std::int32_t value) {
-    if (a.Complete != value) changed |= kChangedComplete;
-    a.Complete = value;
-  };
+  // The completeness flag may be reset and set again by one check; it
+  // counts as changed only when it ends other than it began.
+  const std::int32_t complete_before = a.Complete;
+  auto set_complete = [&](std::int32_t value) { a.Complete = value; };
+  auto finish = [&] { return a.Complete != complete_before ? changed | kChangedComplete : changed; };
 
   // Due, completeness and the minute window; the completeness flag follows
   // every image examined, matching or not.
@@ -189,11 +190,12 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
     set_complete(True);
     scan_check = true;
   }
+  if (!due || !scan_check) return finish();  // the usual case in a pass: decided here
   int minute = (c.ImageTime % 10000) / 100;
   bool in_window = a.RtimeB <= a.RtimeE ? a.RtimeB <= minute && minute <= a.RtimeE
                                         : (a.RtimeB <= minute && minute <= 59) || (0 <= minute && minute <= a.RtimeE);
-  if (!due || !scan_check || !in_window) return changed;
-  if (std::strcmp(r.Group, c.Group) != 0 || std::strcmp(r.Descriptor, c.Descriptor) != 0) return changed;
+  if (!in_window) return finish();
+  if (std::strcmp(r.Group, c.Group) != 0 || std::strcmp(r.Descriptor, c.Descriptor) != 0) return finish();
 
   // A visible image displayed straight from the server must be light enough.
   if (std::strcmp(a.Band, "1") == 0 && a.Show && !a.Store) {
@@ -203,18 +205,18 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
         break;
       case Daylight::kNotStarted:
         if (verbose > 0) std::printf("Error open SOLDAY program.\n");
-        return changed;
+        return finish();
       case Daylight::kCannotTell:
         if (verbose > 1)
           std::printf("Sun rise/set for image center cannot be told; Vis image %d with image time %d not loaded\n",
                       c.CrntArea, c.ImageTime);
-        return changed;
+        return finish();
       case Daylight::kDark:
         if (verbose > 1)
           std::printf("Sun rise/set for image center: %02d:%02d:%02d/%02d:%02d:%02d\n Vis image %d with image time %d "
                       "is too dark and not loaded\n",
                       sun.rise_h, sun.rise_m, sun.rise_s, sun.set_h, sun.set_m, sun.set_s, c.CrntArea, c.ImageTime);
-        return changed;
+        return finish();
     }
   }
 
@@ -226,7 +228,7 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
     const ClientRec *dominant = records.Record(a.Dominant);
     if (!dominant || dominant->DataType != AREA || dominant->LastDate != c.ImageDate ||
         dominant->LastTime != c.ImageTime)
-      return changed;
+      return finish();
     follower_frame = a.BegFrame + DominantFrameOffset(dominant->Data.Area);
   }
 
@@ -305,5 +307,5 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
     a.NxtFrame = client_internal::NextInRing(a.NxtFrame, a.BegFrame, a.EndFrame);
     changed |= kChangedNextFrame;
   }
-  return changed;
+  return finish();
 }

@@ -75,11 +75,6 @@ bool ClientTable::Load() {
   return true;
 }
 
-ClientRec *ClientTable::Record(int n) {
-  if (n < 1 || n > kClientRecords || records_.empty()) return nullptr;
-  return &records_[static_cast<std::size_t>(n)];
-}
-
 int ClientTable::Merge(int n, unsigned changed) {
   ClientRec *held = Record(n);
   if (!held || changed == 0) return kClientOk;

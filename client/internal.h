@@ -28,7 +28,9 @@ class ClientTable {
 
   // Record n (1..200; a record past the end of the file reads empty), or
   // null for another number.
-  ClientRec *Record(int n);
+  ClientRec *Record(int n) {
+    return n >= 1 && n <= kClientRecords && !records_.empty() ? &records_[static_cast<std::size_t>(n)] : nullptr;
+  }
 
   // The numbers of the records that are Active and of `type`, in order.
   const std::vector<int> &Active(int type) const { return active_[type >= 0 && type <= TEXT ? type : 0]; }
