@@ -36,9 +36,14 @@ void TakeItem(ClientRec &r, std::int64_t stamp, std::int32_t item, const ServerR
 }
 
 // A server's group and descriptor may go into a command line only as plain
-// words (the record's own must equal them anyway).
+// words (the record's own must equal them anyway); otherwise the item is
+// skipped, with a message at verbose level above 1.
 bool PlainDataset(const char *group, const char *descriptor) {
-  return client_internal::IsPlainWord(group, 31) && client_internal::IsPlainWord(descriptor, 31);
+  if (client_internal::IsPlainWord(group, 31) && client_internal::IsPlainWord(descriptor, 31)) return true;
+  if (verbose > 1)
+    std::printf("Server item %s/%s skipped: group and descriptor must be words of letters, digits and _-.\n",
+                Visible(group).c_str(), Visible(descriptor).c_str());
+  return false;
 }
 
 }  // namespace
