@@ -14,14 +14,18 @@ namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 
+}  // namespace
+
 // YYDDD (below 100,000): YY above 69 is 19YY, otherwise 20YY.
-int ExpandDate(int date) {
+int tv::ExpandDate(int date) {
   if (date > 0 && date < 100000) {
     int yy = date / 1000;
     return (yy > 69 ? 1900 + yy : 2000 + yy) * 1000 + date % 1000;
   }
   return date;
 }
+
+namespace {
 
 void CivilFromDays(std::int64_t z, std::int64_t &y, unsigned &m, unsigned &d) {
   z += 719468;
@@ -79,7 +83,7 @@ int Tvcydok(int date) {
 
 int Tvcydtodmy(int date, int *day, int *month, int *year) {
   if (date <= 0) return -1;
-  int full = ExpandDate(date);
+  int full = tv::ExpandDate(date);
   if (Tvcydok(full) != 0) return -1;
   int y = full / 1000;
   // 1 January of the year plus (day of year - 1) days, normalised.
@@ -95,7 +99,7 @@ int Tvcydtodmy(int date, int *day, int *month, int *year) {
 
 int Tvdaytimetosec(int date, int time, std::int64_t *seconds) {
   if (date <= 0) return -3;
-  int full = ExpandDate(date);
+  int full = tv::ExpandDate(date);
   if (Tvcydok(full) != 0) return -3;
   if (time < 0) return -4;
   int mm = (time % 10000) / 100;
@@ -133,7 +137,7 @@ int Tvsectodaytime(std::int64_t seconds, int *date, int *time) {
 
 int Tvincday(int date, int days, int *newdate) {
   if (date <= 0) return -1;
-  int full = ExpandDate(date);
+  int full = tv::ExpandDate(date);
   if (Tvcydok(full) < 0) return -1;
   std::int64_t seconds = 0;
   if (Tvdaytimetosec(full, 0, &seconds) != 0) return -2;

@@ -169,6 +169,10 @@ namespace tv {
 // count runs on, as the C library's normalisation of dates does.
 std::int64_t DaysFromCivil(std::int64_t year, unsigned month, std::int64_t day);
 
+// A YYDDD date (below 100,000) as CCYYDDD: YY above 69 is 19YY, otherwise
+// 20YY.  Other values are returned as they are.
+int ExpandDate(int date);
+
 // The current time in seconds since 1970 UTC: the system clock, or the
 // value of VARNEK_TEST_NOW when that is set to a number (tests pin the
 // clock this way).
@@ -269,11 +273,53 @@ std::string MdFileName(int number);
 }  // namespace tv
 
 // ---------------------------------------------------------------------------
-// Display.
+// Display frames and remote image directories (docs/image_directory.md).
 
 // The number of image frames of the host display (the session's frame
 // count; 1 for a session a program created for itself).
 [[nodiscard]] int TvGetMaxImageFrameNumber();
+
+// Results of the frame calls.
+inline constexpr int kTvNoDisplay = -99;  // no session (no display) is attached
+inline constexpr int kTvFrameBad = -1;    // no such frame
+
+// Reads the 64-word directory of image frame *frame into `fdir`: word 1 the
+// date (CCYYDDD) and word 2 the time (HHMMSS) of the image shown, both 0 for
+// a frame never displayed.  0; kTvNoDisplay; kTvFrameBad for a frame
+// outside 1..frame count (`fdir` unchanged).  A negative frame fills all 64
+// words with -1 and gives 0.
+[[nodiscard]] int getfrm_(int *frame, int *fdir);
+
+// Writes the directory of image frame *frame (the host's display command
+// does, when it shows an image).  0, kTvNoDisplay or kTvFrameBad.
+[[nodiscard]] int putfrm_(int *frame, const int *fdir);
+
+// Results of the image-directory calls besides 0.
+inline constexpr int kTvDirUnknown = -2;      // unknown group, descriptor or alias
+inline constexpr int kTvDirFailed = -1;       // the directory program cannot run
+inline constexpr int kTvDirReadFailed = -4;   // the entries cannot be read (a broken stream)
+inline constexpr int kTvDirBadTime = -53;     // an invalid TIME selection clause
+inline constexpr int kTvDirBadClause = -55;   // a malformed selection clause
+
+// Starts a directory request for the remote dataset "group/descriptor" in
+// `dataset` (`datasetLength` characters, blank-filled), with `*nselect`
+// selection clauses of `selectsLength` characters each in `selects`.  0: the
+// request was accepted (tvadrd_ hands out the entries).  A name that cannot
+// be split prints "Dataset name should be of form group/descriptor"
+// (always); kTvDirUnknown also prints "<name> is an invalid group/descriptor
+// or alias name ".  The directory program's own messages are shown only
+// when *errflag is 1; a program that ends with status k gives -k.
+[[nodiscard]] int tvadir_(const char *dataset, int *nselect, const char *selects, int *errflag, int datasetLength,
+                          int selectsLength);
+
+// Reads the next entry of the request into `dir` (65 words: word 0 the
+// image's position, words 1..64 its directory, word 4 the date turned into
+// CCYYDDD, word 64 the number of comment cards delivered) and its comment
+// cards into `cards` (80 bytes each; `cardsLength` bytes of room: the cards
+// beyond it are dropped and word 64 says how many were delivered).  0 an
+// entry; 1 no further entry (the request is finished); kTvDirReadFailed a
+// broken stream or no request.
+[[nodiscard]] int tvadrd_(int *dir, char *cards, int cardsLength);
 
 // ---------------------------------------------------------------------------
 // The session's shared area (System V shared memory named by TVENV_POSUC).
@@ -347,6 +393,9 @@ SessionArea &Session();
 
 // Frame directory of image frame `frame` (1..frame_count), or null.
 std::int32_t *FrameDirectory(int frame);
+
+// Whether a session (and so a display) is attached.
+bool HasDisplay();
 
 // Program name used in error and debug prefixes ("Unknown command" until
 // Tvinit has run).

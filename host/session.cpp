@@ -205,6 +205,8 @@ std::int32_t *FrameDirectory(int frame) {
   return base + static_cast<std::size_t>(frame - 1) * kFrameDirectoryWords;
 }
 
+bool HasDisplay() { return g_session != nullptr; }
+
 const char *ProgramName() { return g_program_name.c_str(); }
 
 void SetProgramName(std::string name) { g_program_name = std::move(name); }

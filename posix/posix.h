@@ -262,6 +262,39 @@ class SignalRelay {
 // shell could not be started.
 [[nodiscard]] int RunShell(const char *command);
 
+// A child program whose standard output is read through a pipe, as it
+// comes.  Start it, Read its output, Finish (close the pipe, wait).  A child
+// still running when the object goes away is finished then (closing the
+// pipe ends a child that would write on: it gets SIGPIPE).
+class ChildOutput {
+ public:
+  ChildOutput() = default;
+  ~ChildOutput();
+  ChildOutput(const ChildOutput &) = delete;
+  ChildOutput &operator=(const ChildOutput &) = delete;
+
+  // Starts `path` with `argv`; its standard error goes to /dev/null when
+  // `discard_errors`.  0, or -1 with errno set (a program that cannot be
+  // executed starts and ends with status 127).
+  [[nodiscard]] int Start(const char *path, char *const argv[], bool discard_errors);
+
+  // Reads what the output holds now, up to `size` bytes (waiting for some
+  // when there is none yet): the bytes read, 0 at the end, -1 with errno
+  // set.
+  [[nodiscard]] ssize_t Read(void *data, std::size_t size);
+
+  // Closes the pipe and waits: the exit status as RunShell gives it, or -1.
+  // 0 when nothing runs.
+  int Finish();
+
+  bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+};
+
 // Runs a command line through /bin/sh with its standard output on a pipe,
 // reads at most `max_bytes` of that output into `out` (stopping early once
 // `stop_after_lines` line feeds have arrived, when that is above 0), then

@@ -144,46 +144,73 @@ int RunShell(const char *command) {
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
-int RunAndRead(const char *command, std::size_t max_bytes, int stop_after_lines, std::string &out, int *status) {
-  out.clear();
+ChildOutput::~ChildOutput() { (void)Finish(); }
+
+int ChildOutput::Start(const char *path, char *const argv[], bool discard_errors) {
+  (void)Finish();
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return -1;
-  SignalRelay relay;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, ends[1], 1);  // the duplicate does not inherit close-on-exec
-  char sh[] = "/bin/sh", dash_c[] = "-c";
-  char *argv[] = {sh, dash_c, const_cast<char *>(command), nullptr};
-  pid_t child = Spawn("/bin/sh", argv, &actions);
+  if (discard_errors) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t child = Spawn(path, argv, &actions);
+  int error = errno;
   posix_spawn_file_actions_destroy(&actions);
   ::close(ends[1]);
-  if (child <= 0) {
-    int error = child == 0 ? ENOENT : errno;
+  if (child < 0) {
     ::close(ends[0]);
     errno = error;
     return -1;
   }
-  relay.Target(child);
+  fd_ = ends[0];
+  pid_ = child;  // 0: the program could not be executed
+  return 0;
+}
+
+ssize_t ChildOutput::Read(void *data, std::size_t size) {
+  if (fd_ < 0) return 0;
+  if (Fails(Op::kRead)) return -1;
+  ssize_t n;
+  do {
+    n = ::read(fd_, data, size);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+int ChildOutput::Finish() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (pid_ < 0) return 0;
+  pid_t child = pid_;
+  pid_ = -1;
+  if (child == 0) return 127;
+  int wait_status = 0;
+  if (WaitChild(child, &wait_status) != 0) return -1;
+  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+  return WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : -1;
+}
+
+int RunAndRead(const char *command, std::size_t max_bytes, int stop_after_lines, std::string &out, int *status) {
+  out.clear();
+  SignalRelay relay;
+  ChildOutput child;
+  char sh[] = "/bin/sh", dash_c[] = "-c";
+  char *argv[] = {sh, dash_c, const_cast<char *>(command), nullptr};
+  if (child.Start("/bin/sh", argv, false) != 0) return -1;
+  relay.Target(child.pid());
   int lines = 0;
   char buffer[512];
   while (out.size() < max_bytes && (stop_after_lines <= 0 || lines < stop_after_lines)) {
-    std::size_t want = std::min(sizeof buffer, max_bytes - out.size());
-    ssize_t n = ::read(ends[0], buffer, want);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = child.Read(buffer, std::min(sizeof buffer, max_bytes - out.size()));
     if (n <= 0) break;
     for (ssize_t i = 0; i < n; ++i)
       if (buffer[i] == '\n') ++lines;
     out.append(buffer, static_cast<std::size_t>(n));
   }
-  // Closing the pipe ends a command that would write on (it gets SIGPIPE).
-  ::close(ends[0]);
-  int wait_status = 0;
-  if (WaitChild(child, &wait_status) != 0) return -1;
-  if (status) {
-    if (WIFEXITED(wait_status)) *status = WEXITSTATUS(wait_status);
-    else *status = WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : -1;
-  }
-  return 0;
+  int exit_status = child.Finish();
+  if (status) *status = exit_status;
+  return exit_status < 0 ? -1 : 0;
 }
 
 bool ProcessExists(pid_t pid) {
