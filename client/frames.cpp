@@ -1,0 +1,290 @@
+// VKC LOAD, LOOP and STOP: an image displayed by hand into the right frame
+// of a record's loop, and the host's frame loop over the record's frames.
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "client/client.h"
+#include "host/host.h"
+
+namespace {
+
+constexpr int kFirstUsableFrame = 1;
+constexpr int kLastUsableFrame = 1078;  // the working tables' last index is 1079
+constexpr int kCardsRoom = 1024;        // 12 comment cards of 80 bytes
+constexpr std::size_t kMostTimeText = 19;
+
+std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+// A date and time; later() is the time order of the loop.
+struct Moment {
+  int date = 0, time = 0;
+  bool LaterThan(const Moment &o) const { return date > o.date || (date == o.date && time > o.time); }
+  bool operator==(const Moment &o) const { return date == o.date && time == o.time; }
+};
+
+// The record named on the command line, opened; false (nothing more to do)
+// after the validator's or the open message.
+bool OpenRecord(DBase &file, int &number, ClientRec &r) {
+  number = 1;
+  if (!ValidateArgs1(&number, kClientRecords)) return false;
+  if (!OpenVarnekDB(&file, kClientFile, kClientFileText)) return false;
+  (void)ReadClientRec(&file, number, &r);
+  return true;
+}
+
+// Writes back the one field a command changed (a merge under the record's
+// lock, so that nothing else changed meanwhile is undone).
+int WriteField(DBase &file, int number, const ClientRec &changed, void (*apply)(ClientRec &to, const ClientRec &from)) {
+  ClientRec current;
+  int rc = DBRewrite(&file, number, &current, [&](void *data) {
+    auto &in_file = *static_cast<ClientRec *>(data);
+    if (in_file.DataType != AREA) return false;
+    apply(in_file, changed);
+    return true;
+  });
+  if (rc == 0) return kClientOk;
+  Tveprintf("Client Record %d not written: %s\n", number, "the record cannot be read or written");
+  return kClientFailed;
+}
+
+bool IsLoopRecord(const ClientRec &r) { return r.Status == Active && r.DataType == AREA && r.Data.Area.Show; }
+
+// hh:mm (seconds after a second ":" are ignored) as HHMM00; false when the
+// text is no time.
+bool ReadClock(std::string_view text, int &hhmmss) {
+  std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos || colon == 0 || colon > 2) return false;
+  std::string_view minutes = text.substr(colon + 1);
+  std::size_t end = minutes.find(':');
+  if (end != std::string_view::npos) minutes = minutes.substr(0, end);
+  if (minutes.empty() || minutes.size() > 2) return false;
+  int hh = 0, mm = 0;
+  for (char c : text.substr(0, colon)) {
+    if (c < '0' || c > '9') return false;
+    hh = hh * 10 + (c - '0');
+  }
+  for (char c : minutes) {
+    if (c < '0' || c > '9') return false;
+    mm = mm * 10 + (c - '0');
+  }
+  if (hh > 23 || mm > 59) return false;
+  hhmmss = hh * 10000 + mm * 100;
+  return true;
+}
+
+// The frame for an image of `image` among the loop's frames: after the
+// latest when it is later than all, the earliest's when earlier than all,
+// else the frame it falls in by time (the walk back from the latest).
+int PlaceImage(const AreaClientStruct &a, const Moment &image) {
+  std::vector<Moment> frames(static_cast<std::size_t>(a.EndFrame + 1));
+  Moment latest, earliest{3099000, 0};
+  int fidx = 0, feidx = a.BegFrame;
+  for (int f = a.BegFrame; f <= a.EndFrame; ++f) {
+    int frame = f;
+    int dir[tv::kFrameDirectoryWords] = {};
+    Moment m;
+    if (getfrm_(&frame, dir) == 0) m = {dir[1], dir[2]};  // a frame that cannot be read is empty
+    frames[static_cast<std::size_t>(f)] = m;
+    if (m.LaterThan(latest)) latest = m, fidx = f;
+    if (earliest.LaterThan(m)) earliest = m, feidx = f;
+  }
+  Tvdprintf("Latest image in frame %d with timestamp %d %d\n", fidx, latest.date, latest.time);
+  Tvdprintf("Earliest image in frame %d with timestamp %d %d\n", feidx, earliest.date, earliest.time);
+  if (fidx == 0) return a.BegFrame;  // no frame of the loop holds an image
+  auto before = [&](int f) { return f - 1 < a.BegFrame ? a.EndFrame : f - 1; };
+  if (image.LaterThan(latest)) {
+    Tvdprintf("Image never loaded before, load to next frame\n");
+    return fidx + 1 > a.EndFrame ? a.BegFrame : fidx + 1;
+  }
+  if (earliest.LaterThan(image)) {
+    Tvdprintf("Image loaded to the frame %d with earliest image\n", feidx);
+    return feidx;
+  }
+  int choice = before(fidx);
+  int f = fidx;
+  for (int visited = 0; visited < a.EndFrame - a.BegFrame + 1; ++visited) {
+    int p = before(f);
+    const Moment &at = frames[static_cast<std::size_t>(f)], &prev = frames[static_cast<std::size_t>(p)];
+    if (at == image) {
+      Tvdprintf("Image loaded before to frame %d, load to it again\n", f);
+      return f;
+    }
+    if (at.LaterThan(image) && image.LaterThan(prev)) {
+      choice = p == fidx ? f : p;
+      Tvdprintf("Image not loaded before, but its time is between\n  that of frame %d and %d, so load to frame %d\n"
+                "  unless it is the latest frame\n",
+                p, f, p);
+    }
+    f = p;
+  }
+  return choice;
+}
+
+}  // namespace
+
+int ClientLoad() {
+  DBase file;
+  int number = 1;
+  ClientRec r;
+  if (!OpenRecord(file, number, r)) return kClientOk;
+  int result = kClientOk;
+  [&] {
+    if (!IsLoopRecord(r)) return;
+    AreaClientStruct &a = r.Data.Area;
+    int default_frame = a.NxtFrame - 1 < a.BegFrame ? a.EndFrame : a.NxtFrame - 1;
+    int frame = default_frame;
+    int frame_code = Tvcmdint("FRAME", 1, "Integer Value", default_frame, 1, 0, &frame);
+    const char *time_text = "";
+    (void)Tvcmdstr("TIME", 1, "", &time_text);
+    std::string_view time(time_text);
+    bool all = time == "ALL";
+    int itime = 0;
+    if (frame_code < 0 || time.size() > kMostTimeText || (!time.empty() && !all && !ReadClock(time, itime))) {
+      Tveprintf("ClientLoad: ERROR in specifying keyword values\n");
+      return;
+    }
+    if (frame_code == 100 && !all) {
+      // Frame placement, over a loop whose frames can index the tables.
+      if (a.BegFrame < kFirstUsableFrame || a.EndFrame > kLastUsableFrame || a.BegFrame > a.EndFrame) {
+        Tveprintf("ClientLoad: frames %d..%d of the loop lie outside 1..%d; frame %d is used\n", a.BegFrame,
+                  a.EndFrame, kLastUsableFrame, frame);
+      } else {
+        Moment image;
+        if (!time.empty()) {
+          int today = 0, now = 0;
+          if (Tvgetdaytime(&today, &now) != 0) {
+            Tveprintf("ClientLoad: ERROR in specifying keyword values\n");
+            return;
+          }
+          image = {today, itime};
+          if (itime > now && Tvincday(today, -1, &image.date) != 0) image.date = today;
+          Tvdprintf("Specified TIME=%s, guessed timestamp %d %d\n", time_text, image.date, image.time);
+        } else {
+          std::string dataset = std::string(r.Group) + "/" + r.Descriptor;
+          char name[80] = {};
+          std::memcpy(name, dataset.data(), std::min(dataset.size(), sizeof name));
+          int none = 0, errflag = 1;
+          int rc = tvadir_(name, &none, "", &errflag, static_cast<int>(sizeof name), 1);
+          if (rc < 0) {
+            Tveprintf("ClientLoad: ERROR in tvadir_: %d\n", rc);
+            return;
+          }
+          int dir[65] = {};
+          char cards[kCardsRoom];
+          rc = tvadrd_(dir, cards, kCardsRoom);
+          if (rc == 1) {
+            Tveprintf("ClientLoad: dataset %s holds no image\n", dataset.c_str());
+            return;
+          }
+          if (rc != 0) {
+            Tveprintf("ClientLoad: Error in tvadrd_: %d\n", rc);
+            return;
+          }
+          image = {dir[4], dir[5]};
+          Tvdprintf("Latest image on server has timestamp %d %d\n", image.date, image.time);
+          Tvdprintf("Num of line %d, num of ele in each line %d\n", dir[9], dir[10]);
+        }
+        frame = PlaceImage(a, image);
+      }
+    }
+    Tvdprintf("Frame to be used if needed: %d\n", frame);
+
+    std::string command = a.Store ? Format("RASVUE LOC/%s ", r.Descriptor)
+                                  : Format("RASVUE %s/%s ", r.Group, r.Descriptor);
+    if (all) command += Format(" ALL=%d %d", a.BegFrame, a.EndFrame);
+    else if (!time.empty()) command += Format(" %d TIME=%s", frame, time_text);
+    else command += Format(" %d", frame);
+    int line_mag = a.LMag, elem_mag = a.EMag;
+    if (a.LMag == 0 || a.EMag == 0) {
+      if (a.serverRes == 0) {
+        std::printf("Image resolution on server is unknown.\n");
+        std::printf("Without MAG specified, LOAD will only work\nafter image resolution on server is known,\n e.g, "
+                    "after at least one CYCLE\n");
+        return;
+      }
+      Zoom(a.imgSat, a.serverRes, a.Resolution, &line_mag, &elem_mag);
+    }
+    const char *band = std::strcmp(a.Band, "A") == 0 || std::strcmp(a.Band, "ALL") == 0 ? "ALL" : a.Band;
+    command += Format(" LATLON=%6.1f %6.1f MAG=%d %d BAND=%s GRAY=%s TWIN=0", a.Lat, a.Lon, line_mag, elem_mag, band,
+                      a.Gray);
+    if (a.SUname[0] != '\0' && std::strcmp(a.SUname, "NONE") != 0) command += Format(" SU=%s", a.SUname);
+    (void)Exec(command.c_str());
+    if (all) {
+      a.NxtFrame = a.BegFrame;
+      result = WriteField(file, number, r, [](ClientRec &to, const ClientRec &from) {
+        to.Data.Area.NxtFrame = from.Data.Area.NxtFrame;
+      });
+    }
+  }();
+  CloseVarnekDB(&file);
+  return result;
+}
+
+int ClientLoop() {
+  DBase file;
+  int number = 1;
+  ClientRec r;
+  if (!OpenRecord(file, number, r)) return kClientOk;
+  int result = kClientOk;
+  if (IsLoopRecord(r)) {
+    AreaClientStruct &a = r.Data.Area;
+    const int beg = a.BegFrame, end = a.EndFrame;
+    // A bad frame outside the loop leaves nothing out.
+    const int b = a.badFrame >= beg && a.badFrame <= end ? a.badFrame : 0;
+    a.Looping = True;
+    std::vector<std::string> commands;
+    if (b == 0) commands.push_back(Format("SEQB %d %d", beg, end));
+    else if (b == beg) commands.push_back(Format("SEQB %d %d", b + 1, end));
+    else if (b == end) commands.push_back(Format("SEQB %d %d", beg, b - 1));
+    else commands.push_back(Format("SEQS %d-%d %d-%d", beg, b - 1, b + 1, end));
+    if (a.enhance[0] != '\0') {
+      if (b == 0) commands.push_back(Format("PALX REST %s %d %d", a.enhance, beg, end));
+      else if (b == beg) commands.push_back(Format("PALX REST %s %d %d", a.enhance, b + 1, end));
+      else if (b == end) commands.push_back(Format("PALX REST %s %d %d", a.enhance, beg, b - 1));
+      else {
+        commands.push_back(Format("PALX REST %s %d %d", a.enhance, beg, b - 1));
+        commands.push_back(Format("PALX REST %s %d %d", a.enhance, b + 1, end));
+      }
+    }
+    if (a.independentG != 0) commands.push_back(Format("SEQB G %d %d", a.independentG, a.independentG));
+    if (std::strcmp(a.Dwell, "AUTO") != 0) commands.push_back(Format("ZRNG %s", a.Dwell));
+    commands.push_back("ZRNG AUTO");
+    commands.push_back("SCRNSET L ON");
+    for (const std::string &command : commands) (void)Exec(command.c_str());
+    result = WriteField(file, number, r, [](ClientRec &to, const ClientRec &from) {
+      to.Data.Area.Looping = from.Data.Area.Looping;
+    });
+  }
+  CloseVarnekDB(&file);
+  return result;
+}
+
+int ClientStopLoop() {
+  DBase file;
+  int number = 1;
+  ClientRec r;
+  if (!OpenRecord(file, number, r)) return kClientOk;
+  int result = kClientOk;
+  if (IsLoopRecord(r) && r.Data.Area.Looping) {
+    r.Data.Area.Looping = False;
+    (void)Exec(Format("VWF %d", r.Data.Area.BegFrame).c_str());
+    result = WriteField(file, number, r, [](ClientRec &to, const ClientRec &from) {
+      to.Data.Area.Looping = from.Data.Area.Looping;
+    });
+  }
+  CloseVarnekDB(&file);
+  return result;
+}
