@@ -29,6 +29,7 @@ struct Request {
   posix::ChildOutput program;
   std::int32_t ahead[kEntryWords] = {};
   bool have_ahead = false;
+  bool broken = false;  // the output broke off inside the first entry
 };
 std::unique_ptr<Request> g_request;
 
@@ -161,10 +162,12 @@ int tvadir_(const char *dataset, int *nselect, const char *selects, int *errflag
     tv::g_request = std::move(request);
     return 0;
   }
-  // No entry: an empty dataset, or a dataset the program does not know.
+  // No entry: an empty dataset, or a dataset the program does not know; or
+  // an entry broken off, which tvadrd_ reports.
   int status = request->program.Finish();
-  if (got == 0 && status == 0) {
-    tv::g_request = std::move(request);  // tvadrd_ answers 1
+  if (status == 0 && got <= 0) {
+    request->broken = got < 0;
+    tv::g_request = std::move(request);  // tvadrd_ answers 1, or the broken stream
     return 0;
   }
   if (status == 2) return refused(kTvDirUnknown);
@@ -174,6 +177,10 @@ int tvadir_(const char *dataset, int *nselect, const char *selects, int *errflag
 int tvadrd_(int *dir, char *cards, int cardsLength) {
   if (!dir || !tv::g_request) return kTvDirReadFailed;
   tv::Request &request = *tv::g_request;
+  if (request.broken) {
+    tv::g_request.reset();
+    return kTvDirReadFailed;
+  }
   if (!request.have_ahead) {
     int got = tv::ReadExactly(request.program, request.ahead, sizeof request.ahead);
     if (got != 1) {

@@ -30,7 +30,8 @@ class CycleTest : public ::testing::Test {
     for (const char *d : {"bin", "tables", "tavrin", "tavrin/data"})
       ASSERT_EQ(mkdir((dir_ / d).c_str(), 0755), 0);
     for (const char *host : {"waitcap.k", "rasdup.k", "rasvue.k", "obsdup.k", "meshdup.k", "setreg.k", "vks.k",
-                             "conv.k", "linkcopy.k", "tell.k", "solday.k"})
+                             "conv.k", "linkcopy.k", "tell.k", "solday.k", "imgdir.k", "seqb.k", "seqs.k", "palx.k", "zrng.k",
+                             "scrnset.k", "vwf.k"})
       ASSERT_EQ(symlink(testing_support::ProgramPath("fakehost").c_str(), (dir_ / (std::string("bin/") + host)).c_str()), 0);
     ASSERT_EQ(DBInit((dir_ / kClientFile).c_str(), sizeof(ClientRec), kClientRecords), 0);
     ASSERT_EQ(DBInit((dir_ / kServerListFile).c_str(), sizeof(ServerListRec), kServerListRecords), 0);

@@ -23,7 +23,18 @@
 //   FAKEHOST_SUN=<line>    started as solday.k: prints a first line and
 //                          then this line (default
 //                          "Sunrise/Sunset 06:10:00 18:20:00")
+//   FAKEHOST_NOTIFY=<fifo> writes one byte to the FIFO when it starts (a
+//                          test that reads it knows a command has run)
+//   FAKEHOST_HOLD=<fifo>   then waits until the FIFO's writer closes it
+//
+// and, as the remote image directory program (command word IMGDIR):
+//
+//   FAKEHOST_IMAGES=<pos>:<date>:<time>:<cards>;...  the entries written,
+//                          newest first (cards of 80 "C" bytes each)
+//   FAKEHOST_UNKNOWN=1     ends with status 2 (no such dataset)
+//   FAKEHOST_BROKEN=1      writes half an entry
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -67,6 +78,45 @@ int main(int argc, char **argv) {
     return 0;
   }
   std::string first = text.substr(0, text.find(' '));
+  if (const char *notify = std::getenv("FAKEHOST_NOTIFY")) {
+    int fd = open(notify, O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) {
+      ssize_t ignored = write(fd, "x", 1);
+      (void)ignored;
+      close(fd);
+    }
+  }
+  if (const char *hold = std::getenv("FAKEHOST_HOLD")) {
+    int fd = open(hold, O_RDONLY);
+    char byte;
+    while (fd >= 0 && read(fd, &byte, 1) > 0) {
+    }
+    if (fd >= 0) close(fd);
+  }
+  if (first == "IMGDIR") {
+    if (std::getenv("FAKEHOST_UNKNOWN")) return 2;
+    if (std::getenv("FAKEHOST_BROKEN")) {
+      int half[20] = {};
+      fwrite(half, sizeof half, 1, stdout);
+      return 0;
+    }
+    const char *images = std::getenv("FAKEHOST_IMAGES");
+    std::string list = images ? images : "";
+    for (std::size_t at = 0; at < list.size();) {
+      std::size_t end = list.find(';', at);
+      if (end == std::string::npos) end = list.size();
+      int pos = 0, date = 0, time = 0, cards = 0;
+      if (std::sscanf(list.substr(at, end - at).c_str(), "%d:%d:%d:%d", &pos, &date, &time, &cards) == 4) {
+        int entry[65] = {};
+        entry[0] = pos, entry[4] = date, entry[5] = time, entry[9] = 480, entry[10] = 640, entry[64] = cards;
+        fwrite(entry, sizeof entry, 1, stdout);
+        std::string card(80, 'C');
+        for (int c = 0; c < cards; ++c) fwrite(card.data(), 1, card.size(), stdout);
+      }
+      at = end + 1;
+    }
+    return 0;
+  }
   if (const char *fail = std::getenv("FAKEHOST_FAIL"); fail && first == fail) return 1;
   if (const char *tables = std::getenv("FAKEHOST_TABLES"); tables && FindValue(text, "PEEKTX ", value)) {
     std::string target;

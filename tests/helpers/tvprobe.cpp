@@ -11,6 +11,9 @@
 //   MUTATE          change the session's stream settings
 //   KEYIN command   run command with Tvskeyin, print "result=N" and the
 //                   debug stream's line mode afterwards
+//   PUTFRM f d t    write frame f's directory with date d and time t
+//                   (putfrm_), print "putfrm=N"
+//   GETFRM f        print "getfrm=N date time" for frame f
 
 #include <sys/shm.h>
 #include <unistd.h>
@@ -101,6 +104,22 @@ int main(int argc, char **argv) {
     int result = Tvskeyin(text);
     std::printf("result=%d debugmode=%d errorfd=%d\n", result,
                 tv::Session().streams[tv::kDebugStream].line_mode, tv::Session().streams[tv::kErrorStream].fd);
+    return 0;
+  }
+  if (command == "PUTFRM" || command == "GETFRM") {
+    int frame = std::atoi(arg);
+    int dir[tv::kFrameDirectoryWords] = {};
+    if (command == "GETFRM") {
+      int got = getfrm_(&frame, dir);
+      std::printf("getfrm=%d %d %d\n", got, dir[1], dir[2]);
+      return 0;
+    }
+    const char *date = "0", *time = "0";
+    (void)Tvcmdstr(" ", 3, "0", &date);
+    (void)Tvcmdstr(" ", 4, "0", &time);
+    dir[1] = std::atoi(date);
+    dir[2] = std::atoi(time);
+    std::printf("putfrm=%d\n", putfrm_(&frame, dir));
     return 0;
   }
   std::printf("unknown probe command %s\n", word);
