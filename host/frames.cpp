@@ -142,7 +142,7 @@ int tvadir_(const char *dataset, int *nselect, const char *selects, int *errflag
     text += " " + std::string(clause);
   }
   auto refused = [&](int rc) {
-    if (!split) Tveprintf("Dataset name should be of form group/descriptor\n");
+    if (!split || rc == kTvDirUnknown) Tveprintf("Dataset name should be of form group/descriptor\n");
     if (rc == kTvDirUnknown) Tveprintf("%s is an invalid group/descriptor or alias name \n", name.c_str());
     return rc;
   };

@@ -108,7 +108,10 @@ TEST_F(FramesTest, LoadStopsWithAMessageWhenThereIsNothingToShow) {
 
   extra_env_["FAKEHOST_UNKNOWN"] = "1";
   EXPECT_EQ(Load({"7"}), "");
-  EXPECT_NE(last_.err.find("RTIM/G8IR is an invalid group/descriptor or alias name"), std::string::npos);
+  EXPECT_NE(last_.err.find("Dataset name should be of form group/descriptor\nvkc: RTIM/G8IR is an invalid "
+                           "group/descriptor or alias name\n"),
+            std::string::npos)
+      << last_.err;
   EXPECT_NE(last_.err.find("ClientLoad: ERROR in tvadir_: -2"), std::string::npos) << last_.err;
   extra_env_.erase("FAKEHOST_UNKNOWN");
   extra_env_["FAKEHOST_IMAGES"] = "";
@@ -186,6 +189,15 @@ TEST_F(CycleTest, ImageDirectoryEntriesAndFrames) {
   EXPECT_EQ(tvadir_(name, &two, &clauses[0][0], &errflag, 80, 20), kTvDirBadClause);
   std::strcpy(clauses[1], "TIME=noon");
   EXPECT_EQ(tvadir_(name, &two, &clauses[0][0], &errflag, 80, 20), kTvDirBadTime);
+  // A name without "/" is passed on as an alias; the program knows none.
+  setenv("FAKEHOST_UNKNOWN", "1", 1);
+  char alias[80] = "GOESEAST";
+  std::string err = testing_support::CaptureStream(tv::kErrorStream, [&] {
+    EXPECT_EQ(tvadir_(alias, &none, "", &errflag, 80, 1), kTvDirUnknown);
+  });
+  EXPECT_NE(err.find("Dataset name should be of form group/descriptor\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("GOESEAST is an invalid group/descriptor or alias name\n"), std::string::npos) << err;
+  unsetenv("FAKEHOST_UNKNOWN");
   unsetenv("FAKEHOST_IMAGES");
   setenv("PATH", saved.c_str(), 1);
   int frame = 1, fdir[64];
