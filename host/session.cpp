@@ -155,12 +155,22 @@ int JoinNegArea(const char *text) {
   _exit(128 + sig);
 }
 
+// The frame count of a new session: TVFRAMES when it is a number from 1 to
+// kMaxFrames (the session starter sets it), else one frame.
+int NewSessionFrames() {
+  const char *text = std::getenv("TVFRAMES");
+  int frames = 0;
+  if (!text || !ParseId(text, frames) || frames < 1 || frames > kMaxFrames) return kDefaultFrames;
+  return frames;
+}
+
 int CreateSession() {
   void *p = nullptr;
-  int id = CreateArea(SessionAreaBytes(kDefaultFrames), &p);
+  const int frames = NewSessionFrames();
+  int id = CreateArea(SessionAreaBytes(frames), &p);
   if (id < 0) return id;  // -1, -2 or -3
   g_session = static_cast<SessionArea *>(p);
-  DefaultSessionValues(*g_session, kDefaultFrames, kDefaultLines, kDefaultElements);
+  DefaultSessionValues(*g_session, frames, kDefaultLines, kDefaultElements);
   if (!ExportId("TVENV_POSUC", id)) return kTvInitStartFailed;
   if (int rc = CreateNegArea(); rc != 0) return rc;
 

@@ -257,6 +257,12 @@ class SignalRelay {
 // could not be started (a failed exec shows as exit status 127).
 [[nodiscard]] int RunAndWait(const char *path, char *const argv[], int *wait_status);
 
+// RunAndWait with a time limit: a program that has not ended after
+// `seconds` is killed (SIGKILL).  0 with its wait status in *wait_status;
+// 1 when it was killed for the limit; -1 with errno set when it could not
+// be started.
+[[nodiscard]] int RunWithLimit(const char *path, char *const argv[], int seconds, int *wait_status);
+
 // Runs a command line through /bin/sh and waits for it.  The shell's exit
 // status, 128 + the signal for a command killed by one, or -1 when the
 // shell could not be started.

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <ctime>
 #include <cstdio>
 #include <string>
 
@@ -133,6 +135,34 @@ int RunAndWait(const char *path, char *const argv[], int *wait_status) {
   }
   relay.Target(child);
   return WaitChild(child, wait_status);
+}
+
+int RunWithLimit(const char *path, char *const argv[], int seconds, int *wait_status) {
+  SignalRelay relay;
+  pid_t child = Spawn(path, argv, nullptr);
+  if (child < 0) return -1;
+  if (child == 0) {
+    if (wait_status) *wait_status = 127 << 8;
+    return 0;
+  }
+  relay.Target(child);
+  const std::int64_t limit_ms = std::int64_t{seconds} * 1000;
+  for (std::int64_t waited_ms = 0;; waited_ms += 10) {
+    int status = 0;
+    pid_t r = ::waitpid(child, &status, WNOHANG);
+    if (r == child) {
+      if (wait_status) *wait_status = status;
+      return 0;
+    }
+    if (r < 0 && errno != EINTR) return -1;
+    if (waited_ms >= limit_ms) {
+      ::kill(child, SIGKILL);
+      (void)WaitChild(child, nullptr);
+      return 1;
+    }
+    struct timespec pause = {0, 10 * 1000 * 1000};
+    ::nanosleep(&pause, nullptr);
+  }
 }
 
 int RunShell(const char *command) {

@@ -1,0 +1,259 @@
+// The kit's data commands: the text read, the time limit, the local
+// dataset registry, copies, listings, the remote image directory and the
+// frame loop.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "posix/posix.h"
+#include "tvkit/tvkit.h"
+
+namespace tvkit {
+namespace {
+
+std::string Arg(int position) {
+  const char *value = "";
+  (void)Tvcmdstr(" ", position, "", &value);
+  return value;
+}
+
+std::string Key(const char *keyword, int position = 1) {
+  const char *value = "";
+  (void)Tvcmdstr(keyword, position, "", &value);
+  return value;
+}
+
+int Fail(const char *word, const std::string &why) {
+  Tveprintf("%s: %s\n", word, why.c_str());
+  return 1;
+}
+
+// The machine, dataset and a local copy of item `position` of `item_name`.
+bool LocateItem(const char *word, const std::string &name, int position, const std::string &scratch, Dataset &dataset,
+                std::string &local, std::string &why) {
+  Machine machine;
+  if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, dataset, why)) return false;
+  std::string file = ItemFile(dataset, position);
+  if (file.empty()) {
+    why = std::string(word) + " position " + std::to_string(position) + " lies outside " + name;
+    return false;
+  }
+  return FetchFile(machine, file, scratch, local, why);
+}
+
+// The highest position of a dataset that holds a file (a local dataset),
+// 0 when none does.
+int NewestPosition(const Dataset &d, const std::string &data) {
+  int newest = 0;
+  std::int64_t newest_time = -1;
+  for (int p = 1; p <= d.last - d.first + 1; ++p) {
+    struct stat st;
+    std::string file = ItemFile(d, p);
+    if (file.empty() || stat((data + "/" + file).c_str(), &st) != 0) continue;
+    if (st.st_mtime >= newest_time) newest_time = st.st_mtime, newest = p;
+  }
+  return newest;
+}
+
+// An AREA directory's date word as CCYYDDD: YYDDD up to 96999 is 20YY, and
+// 97000 on is 19YY (with a century digit 1 from 100000 on: 124001 is
+// 2024001), as the server reads it.
+int AreaDate(std::int32_t word) { return word <= 96999 ? word + 2000000 : word + 1900000; }
+
+// Words 0..63 of an AREA file's directory in this machine's byte order.
+bool AreaDirectory(const std::string &path, std::int32_t (&words)[64]) {
+  posix::File file;
+  return posix::OpenRegular(path.c_str(), O_RDONLY, file) == 0 &&
+         posix::ReadAt(file.fd(), 0, words, sizeof words) == static_cast<ssize_t>(sizeof words) && words[0] == 0;
+}
+
+struct Scratch {
+  Scratch() {
+    if (!mkdtemp(path)) path[0] = '\0';
+  }
+  ~Scratch() {
+    if (path[0]) {
+      std::string command = std::string("/bin/rm -rf '") + path + "'";
+      (void)posix::RunShell(command.c_str());
+    }
+  }
+  char path[32] = "/tmp/tvkit-XXXXXX";
+};
+
+}  // namespace
+
+int Peektx() {
+  std::string dataset_name = Arg(1), target = Key("DEV", 2);
+  if (Key("DEV") != "T" || target.empty() || dataset_name.find('/') == std::string::npos)
+    return Fail("PEEKTX", "usage: PEEKTX group/name DEV=T file");
+  Scratch scratch;
+  Dataset d;
+  std::string local, why;
+  Machine machine;
+  if (!MachineOf(dataset_name.substr(0, dataset_name.find('/')), machine, why) ||
+      !FindDataset(machine, dataset_name, d, why) || d.type != "TEXT" ||
+      !FetchFile(machine, d.where, scratch.path, local, why) || !CopyFile(local, target, why))
+    return Fail("PEEKTX", why.empty() ? dataset_name + " is not a text dataset" : why);
+  return 0;
+}
+
+int Waitcap() {
+  int seconds = 0;
+  if (Tvcmdint(" ", 1, "", 30, 1, 86400, &seconds) < 0) return 1;
+  // The rest of the command line is the command run under the limit.
+  std::string command;
+  for (int p = 2;; ++p) {
+    const char *v = nullptr;
+    if (Tvcmdstr(" ", p, nullptr, &v) < 1000 || !v) break;
+    command += (command.empty() ? "" : " ") + std::string(v);
+  }
+  const tv::ArgStore *store = tv::CurrentStore();
+  for (std::size_t e = 1; store && e < store->entries.size(); ++e) {
+    const auto &values = store->entries[e].values;
+    if (values.empty()) continue;
+    command += " " + values[0] + "=";
+    for (std::size_t v = 1; v < values.size(); ++v) command += (v > 1 ? " " : "") + values[v];
+  }
+  if (command.empty()) return Fail("WAITCAP", "usage: WAITCAP seconds command");
+  std::string word = command.substr(0, command.find(' '));
+  for (char &c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string path = tv::FindOnPath(word + ".k");
+  if (path.empty()) return Fail("WAITCAP", "no host program " + word + ".k");
+  char blank[] = " ";
+  char *argv[] = {blank, command.data(), nullptr};
+  int status = 0;
+  switch (posix::RunWithLimit(path.c_str(), argv, seconds, &status)) {
+    case 0:
+      return WIFEXITED(status) && WEXITSTATUS(status) != 127 ? WEXITSTATUS(status) : 1;
+    case 1:
+      return Fail("WAITCAP", command + " did not end within " + std::to_string(seconds) + " seconds");
+    default:
+      return Fail("WAITCAP", "cannot start " + word);
+  }
+}
+
+int Setreg() {
+  std::string action = Arg(1), name = Arg(2), why;
+  if (action == "DEL") return UnregisterLocal(name, why) ? 0 : Fail("SETREG", why);
+  Dataset d;
+  d.name = name;
+  d.type = Arg(3);
+  d.first = std::atoi(Arg(4).c_str());
+  d.last = std::atoi(Arg(5).c_str());
+  d.where = name;
+  if (action != "ADD" || name.rfind("LOC/", 0) != 0 || name.size() < 5 || d.first < 1 || d.last < d.first ||
+      d.last > 9999 || (d.type != "AREA" && d.type != "MD" && d.type != "GRID"))
+    return Fail("SETREG", "usage: SETREG ADD LOC/descriptor AREA|MD|GRID first last, or SETREG DEL LOC/descriptor");
+  return RegisterLocal(d, why) ? 0 : Fail("SETREG", why);
+}
+
+int Dup(std::string_view word) {
+  const char *w = word == "RASDUP" ? "RASDUP" : word == "OBSDUP" ? "OBSDUP" : "MESHDUP";
+  std::string from_name, to_name, why;
+  int from_pos = 0, to_pos = 0;
+  if (!SplitItem(Arg(1), from_name, from_pos) || !SplitItem(Arg(2), to_name, to_pos) || to_pos < 1 || from_pos < 0)
+    return Fail(w, "usage: " + std::string(w) + " group/descriptor[.position] LOC/descriptor.position ...");
+  Scratch scratch;
+  Dataset from, to;
+  std::string local;
+  if (from_pos == 0) {  // the dataset as a whole: its newest item
+    Machine machine;
+    if (!MachineOf(from_name.substr(0, from_name.find('/')), machine, why) ||
+        !FindDataset(machine, from_name, from, why))
+      return Fail(w, why);
+    from_pos = machine.ftp_url.empty() ? NewestPosition(from, machine.root + "/tavrin/data") : from.last - from.first + 1;
+    if (from_pos == 0) return Fail(w, from_name + " holds no item");
+  }
+  if (!LocateItem(w, from_name, from_pos, scratch.path, from, local, why)) return Fail(w, why);
+  Machine here;
+  if (!MachineOf(to_name.substr(0, to_name.find('/')), here, why) || !here.ftp_url.empty() ||
+      !FindDataset(here, to_name, to, why))
+    return Fail(w, why.empty() ? to_name + " is not a local dataset" : why);
+  std::string target = ItemFile(to, to_pos);
+  if (target.empty()) return Fail(w, "position " + std::to_string(to_pos) + " lies outside " + to_name);
+  if (!CopyFile(local, here.root + "/tavrin/data/" + target, why)) return Fail(w, why);
+  return 0;
+}
+
+int Catalog(std::string_view word) {
+  std::string name, why;
+  int position = 0;
+  if (!SplitItem(Arg(1), name, position)) return Fail(std::string(word).c_str(), "usage: group/descriptor.ALL");
+  Machine machine;
+  Dataset d;
+  if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why))
+    return Fail(std::string(word).c_str(), why);
+  std::printf("%s  %s  positions 1-%d (files %d-%d)\n", name.c_str(), d.type.c_str(), d.last - d.first + 1, d.first,
+              d.last);
+  if (!machine.ftp_url.empty()) return 0;
+  for (int p = 1; p <= d.last - d.first + 1; ++p) {
+    std::string file = machine.root + "/tavrin/data/" + ItemFile(d, p);
+    struct stat st;
+    if (stat(file.c_str(), &st) != 0) continue;
+    std::int32_t words[64];
+    if (d.type == "AREA" && AreaDirectory(file, words))
+      std::printf("%5d  %s  %07d %06d  %d x %d\n", p, ItemFile(d, p).c_str(), AreaDate(words[3]), words[4], words[8],
+                  words[9]);
+    else
+      std::printf("%5d  %s  %lld bytes\n", p, ItemFile(d, p).c_str(), static_cast<long long>(st.st_size));
+  }
+  return 0;
+}
+
+int Imgdir() {
+  std::string name, why;
+  int position = 0;
+  if (!SplitItem(Arg(1), name, position)) {
+    Tveprintf("IMGDIR: %s is no group/descriptor\n", Arg(1).c_str());
+    return 2;
+  }
+  Machine machine;
+  Dataset d;
+  if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why) ||
+      d.type != "AREA") {
+    Tveprintf("IMGDIR: %s\n", why.c_str());
+    return 2;
+  }
+  struct Entry {
+    int position;
+    std::int32_t words[64];
+  };
+  std::vector<Entry> entries;
+  Scratch scratch;
+  for (int p = 1; p <= d.last - d.first + 1; ++p) {
+    std::string local, ignored;
+    Entry e{};
+    e.position = p;
+    if (FetchFile(machine, ItemFile(d, p), scratch.path, local, ignored) && AreaDirectory(local, e.words))
+      entries.push_back(e);
+  }
+  // Newest first.
+  std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+    std::int64_t ka = std::int64_t{AreaDate(a.words[3])} * 1000000 + a.words[4];
+    std::int64_t kb = std::int64_t{AreaDate(b.words[3])} * 1000000 + b.words[4];
+    return ka > kb;
+  });
+  for (const Entry &e : entries) {
+    std::int32_t out[65];
+    out[0] = e.position;
+    std::memcpy(out + 1, e.words, sizeof e.words);
+    out[4] = AreaDate(e.words[3]);  // the entry's date word, CCYYDDD
+    out[64] = 0;  // no comment cards
+    if (!posix::WriteAll(1, out, sizeof out)) return 1;
+  }
+  return 0;
+}
+
+}  // namespace tvkit

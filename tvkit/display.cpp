@@ -1,0 +1,210 @@
+// The display side: RASVUE (an image into a frame: the frame's directory in
+// the session, and the frame as a picture), the frame loop's commands and
+// its page, and the daylight program.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "posix/posix.h"
+#include "tvkit/tvkit.h"
+
+namespace tvkit {
+namespace {
+
+std::string Arg(int position) {
+  const char *value = "";
+  (void)Tvcmdstr(" ", position, "", &value);
+  return value;
+}
+
+std::string Key(const char *keyword, int position = 1) {
+  const char *value = "";
+  (void)Tvcmdstr(keyword, position, "", &value);
+  return value;
+}
+
+int Fail(const char *word, const std::string &why) {
+  Tveprintf("%s: %s\n", word, why.c_str());
+  return 1;
+}
+
+// The directory where frames are drawn and the loop's page is kept.
+std::string FramesDir() {
+  const char *home = std::getenv("HOME");
+  std::string dir = std::string(home ? home : ".") + "/tavrin/frames";
+  ::mkdir((std::string(home ? home : ".") + "/tavrin").c_str(), 0755);
+  ::mkdir(dir.c_str(), 0755);
+  return dir;
+}
+
+bool WriteText(const std::string &path, const std::string &text) {
+  return posix::ReplaceFile(path.c_str(), 0666, [&](int fd) { return posix::WriteAll(fd, text.data(), text.size()); }) == 0;
+}
+
+// The loop's state: its frames, the dwell (ms) and whether it runs.
+struct LoopState {
+  std::vector<int> frames;
+  int dwell_ms = 500;
+  bool on = false;
+};
+
+bool ReadState(LoopState &state) {
+  posix::File file;
+  if (posix::OpenRegular((FramesDir() + "/LOOP.TXT").c_str(), O_RDONLY, file) != 0) return false;
+  char text[8192] = {};
+  ssize_t n = posix::ReadSome(file.fd(), text, sizeof text - 1);
+  if (n <= 0) return false;
+  int on = 0, dwell = 500, consumed = 0;
+  if (std::sscanf(text, "%d %d%n", &on, &dwell, &consumed) < 2) return false;
+  state.on = on != 0;
+  state.dwell_ms = std::clamp(dwell, 50, 60000);
+  for (const char *p = text + consumed;;) {
+    int frame = 0, used = 0;
+    if (std::sscanf(p, "%d%n", &frame, &used) != 1) break;
+    if (frame >= 1 && frame <= tv::kMaxFrames) state.frames.push_back(frame);
+    p += used;
+  }
+  return true;
+}
+
+// Writes the loop's state and its page: the frames' pictures shown one
+// after the other at the dwell rate while the loop runs, the first frame
+// alone when it does not.
+bool WriteState(const LoopState &state) {
+  std::string text = std::to_string(state.on ? 1 : 0) + " " + std::to_string(state.dwell_ms);
+  for (int f : state.frames) text += " " + std::to_string(f);
+  if (!WriteText(FramesDir() + "/LOOP.TXT", text + "\n")) return false;
+  std::string list;
+  for (int f : state.frames) {
+    char name[32];
+    std::snprintf(name, sizeof name, "\"frame%04d.png\"", f);
+    list += (list.empty() ? "" : ",") + std::string(name);
+  }
+  std::string page =
+      "<!doctype html>\n<html><head><meta charset=\"utf-8\"><title>Frame loop</title></head>\n"
+      "<body style=\"background:#111;color:#ddd;font-family:monospace\">\n"
+      "<p id=\"name\"></p><img id=\"frame\" alt=\"frame\">\n<script>\n"
+      "const frames = [" + list + "];\nconst dwell = " + std::to_string(state.dwell_ms) + ";\n"
+      "const running = " + (state.on ? "true" : "false") + ";\nlet at = 0;\n"
+      "function show() {\n  if (frames.length === 0) return;\n"
+      "  document.getElementById('frame').src = frames[at] + '?' + Date.now();\n"
+      "  document.getElementById('name').textContent = frames[at];\n"
+      "  if (running) at = (at + 1) % frames.length;\n}\nshow();\nif (running) setInterval(show, dwell);\n"
+      "</script>\n</body></html>\n";
+  return WriteText(FramesDir() + "/loop.html", page);
+}
+
+// Frames "a-b" or a single number.
+bool AddRange(const std::string &text, std::vector<int> &frames) {
+  int a = 0, b = 0;
+  if (std::sscanf(text.c_str(), "%d-%d", &a, &b) == 2 || (std::sscanf(text.c_str(), "%d", &a) == 1 && (b = a, true))) {
+    if (a < 1 || b < a || b > tv::kMaxFrames) return false;
+    for (int f = a; f <= b; ++f) frames.push_back(f);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int Loop(std::string_view word) {
+  LoopState state;
+  (void)ReadState(state);
+  const char *w = word.data();
+  if (word == "SEQB") {
+    if (Arg(1) == "G") return 0;  // a graphics frame bound into the loop: nothing to draw here
+    std::vector<int> frames;
+    if (!AddRange(Arg(1) + "-" + Arg(2), frames)) return Fail(w, "usage: SEQB first last");
+    state.frames = frames;
+  } else if (word == "SEQS") {
+    std::vector<int> frames;
+    for (int p = 1; !Arg(p).empty(); ++p)
+      if (!AddRange(Arg(p), frames)) return Fail(w, "usage: SEQS a-b [c-d ...]");
+    if (frames.empty()) return Fail(w, "usage: SEQS a-b [c-d ...]");
+    state.frames = frames;
+  } else if (word == "PALX") {
+    if (Arg(1) != "REST" || Arg(2).empty()) return Fail(w, "usage: PALX REST enhancement first last");
+    return 0;  // the pictures are gray: an enhancement changes nothing here
+  } else if (word == "ZRNG") {
+    std::string value = Arg(1);
+    if (value == "AUTO") state.dwell_ms = 500;
+    else if (int seconds = std::atoi(value.c_str()); seconds > 0) state.dwell_ms = std::min(seconds * 1000, 60000);
+    else return Fail(w, "usage: ZRNG AUTO or ZRNG seconds");
+  } else if (word == "SCRNSET") {
+    if (Arg(1) != "L" || (Arg(2) != "ON" && Arg(2) != "OFF")) return Fail(w, "usage: SCRNSET L ON|OFF");
+    state.on = Arg(2) == "ON";
+  } else if (word == "VWF") {
+    int frame = std::atoi(Arg(1).c_str());
+    if (frame < 1 || frame > TvGetMaxImageFrameNumber()) return Fail(w, "usage: VWF frame (a frame of the session)");
+    state.on = false;
+    state.frames = {frame};
+  }
+  return WriteState(state) ? 0 : Fail(w, "cannot write the loop's page in " + FramesDir());
+}
+
+}  // namespace tvkit
+
+namespace tvkit {
+namespace {
+
+int AreaDate(std::int32_t word) { return word <= 96999 ? word + 2000000 : word + 1900000; }
+
+// Shows the image `local` (an AREA file) in `frame`: its directory into the
+// session's frame, so that LOAD can compare times.
+bool ShowImage(const std::string &local, int frame, std::string &why) {
+  posix::File file;
+  std::int32_t words[64];
+  if (posix::OpenRegular(local.c_str(), O_RDONLY, file) != 0 ||
+      posix::ReadAt(file.fd(), 0, words, sizeof words) != static_cast<ssize_t>(sizeof words) || words[0] != 0) {
+    why = "not an image file";
+    return false;
+  }
+  int directory[tv::kFrameDirectoryWords];
+  std::memcpy(directory, words, sizeof directory);
+  directory[1] = AreaDate(words[3]);
+  directory[2] = words[4];
+  int number = frame;
+  int rc = putfrm_(&number, directory);
+  if (rc != 0) {
+    why = "frame " + std::to_string(frame) + (rc == kTvNoDisplay ? ": no session" : " is not a frame of the session");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int Rasvue() {
+  std::string name, why;
+  int position = 0;
+  if (!SplitItem(Arg(1), name, position)) return Fail("RASVUE", "usage: RASVUE group/descriptor[.position] frame ...");
+  Machine machine;
+  Dataset d;
+  if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why))
+    return Fail("RASVUE", why);
+  char scratch[] = "/tmp/tvkit-XXXXXX";
+  if (!mkdtemp(scratch)) return Fail("RASVUE", "no scratch directory");
+  std::string local;
+  int frame = std::atoi(Arg(2).c_str());
+  if (position <= 0) position = d.last - d.first + 1;
+  bool ok = FetchFile(machine, ItemFile(d, position), scratch, local, why) && ShowImage(local, frame, why);
+  if (!machine.ftp_url.empty()) (void)posix::Unlink(local.c_str());
+  ::rmdir(scratch);
+  return ok ? 0 : Fail("RASVUE", why);
+}
+
+int Solday(int, char **) {
+  std::fprintf(stderr, "solday.k: no daylight computation in this build\n");
+  return 1;
+}
+
+}  // namespace tvkit

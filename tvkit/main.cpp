@@ -1,0 +1,35 @@
+// The kit's program: started as a host command program (argv[0] a blank,
+// argv[1] the whole command line) it runs the command its first word names;
+// started by a link whose name is the word in lower case with ".k" (as the
+// shell starts solday.k), the link's name is the word.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "host/host.h"
+#include "tvkit/tvkit.h"
+
+int main(int argc, char **argv) {
+  std::string name = argc > 0 && argv[0] ? argv[0] : "";
+  name = name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
+  if (name == "solday.k") return tvkit::Solday(argc, argv);
+  if (Tvinit(argc, argv) < 0) {
+    std::fprintf(stderr, "TVinit error\n");
+    return 1;
+  }
+  std::string word = tv::ProgramName();
+  if (word.size() > 2 && word.substr(word.size() - 2) == ".k") word.resize(word.size() - 2);
+  for (char &c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (word == "PEEKTX") return tvkit::Peektx();
+  if (word == "WAITCAP") return tvkit::Waitcap();
+  if (word == "SETREG") return tvkit::Setreg();
+  if (word == "RASDUP" || word == "OBSDUP" || word == "MESHDUP") return tvkit::Dup(word);
+  if (word == "RASCAT" || word == "OBSCAT" || word == "MESHCAT") return tvkit::Catalog(word);
+  if (word == "IMGDIR") return tvkit::Imgdir();
+  if (word == "RASVUE") return tvkit::Rasvue();
+  if (word == "SEQB" || word == "SEQS" || word == "PALX" || word == "ZRNG" || word == "SCRNSET" || word == "VWF")
+    return tvkit::Loop(word);
+  Tveprintf("%s: not a command of this kit\n", word.c_str());
+  return 1;
+}
