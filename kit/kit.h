@@ -76,7 +76,7 @@ struct SunDay {
 
 // What the daylight program solday.k prints, every line ending in "\n":
 //   SOLDAY 2024001 40.00N 90.00W
-//   Sunrise/Sunset 12:53:43 22:47:03
+//   Sunrise/Sunset 13:21:51 22:45:11
 // The first line holds no "/"; the second gives the UTC rise and set times.
 // A polar day prints "Sunrise/Sunset 12:00:00 10:00:00" (the reader widens
 // the window by an hour on each side and takes equal ends as always light);
