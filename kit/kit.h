@@ -1,0 +1,228 @@
+// The stand-in host kit's parts: what the kit's command programs compute
+// and write so that the system runs end to end on a plain Linux box.
+//
+//   Sun            sunrise and sunset (UTC) for a day and a place, the
+//                  sub-solar point of a moment, and the daylight program's
+//                  two-line text.
+//   Picture        8-bit grayscale PNG files, a small built-in font for
+//                  captions, and the host's line/element magnification.
+//   Sample data    AREA image files (an Earth disk lit by the real sun), MD
+//                  point-data files, GRID files and text products.
+//
+// Dates are CCYYDDD (year * 1000 + day of year from 1), times HHMMSS, both
+// UTC.  Longitudes are WEST-POSITIVE, the host's convention: 90.0 is 90
+// degrees west, -151.2 is 151.2 degrees east.  Latitudes are north-positive.
+//
+// Every file is written whole: to a temporary name beside the path, synced,
+// then renamed into place, so a reader sees the old file or the new one and
+// never a part.  Functions return true on success; on failure `error` gets a
+// one-line message and no file is left at the path or beside it.  The layouts
+// of the files are in docs/kit_files.md.
+
+#ifndef VARNEK_KIT_KIT_H
+#define VARNEK_KIT_KIT_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kit {
+
+// ---------------------------------------------------------------------------
+// Dates, times and whole-file writing.
+
+// True for a CCYYDDD date of years 1 to 9999 whose day exists in that year
+// (1..365, 366 in leap years of the Gregorian calendar); false otherwise.
+[[nodiscard]] bool ValidDate(int ccyyddd);
+
+// True for an HHMMSS time from 000000 to 235959 with minutes and seconds
+// below 60; false otherwise.
+[[nodiscard]] bool ValidTime(int hhmmss);
+
+// Writes `size` bytes to `path` through a temporary name in the same
+// directory (mode 0644), synced before the rename.  True when the file is in
+// place; false, with `error` set and the temporary removed, when the
+// temporary cannot be created, written, synced, closed or renamed (an old
+// file at `path` is then left as it was).
+[[nodiscard]] bool WriteWholeFile(const std::string &path, const void *bytes, std::size_t size,
+                                  std::string &error);
+
+// ---------------------------------------------------------------------------
+// Sun.  A low-precision solar position (mean elements of the sun's orbit,
+// equation of time and declination), accurate to about a minute in the rise
+// and set times away from the polar circles.
+
+struct SunDay {
+  bool polar_day = false;    // the sun stays above the horizon all day
+  bool polar_night = false;  // the sun stays below the horizon all day
+  int rise = 0;              // UTC HHMMSS of sunrise (0 on a polar day or night)
+  int set = 0;               // UTC HHMMSS of sunset (0 on a polar day or night)
+};
+
+// Sunrise and sunset on day `ccyyddd` at latitude `lat` (-90..90) and
+// longitude `lon_west` (-180..180, west-positive): the moments the sun's
+// centre is 0.833 degrees below the horizon (refraction and the sun's
+// radius).  A rise or set that falls on the neighbouring UTC day is given as
+// its time of day.  True with `out` filled: a polar day or night sets its
+// flag and leaves rise and set 0.  False, `out` untouched, for a date that is
+// not valid or a latitude or longitude out of range (or not a number).
+[[nodiscard]] bool SunriseSunset(int ccyyddd, double lat, double lon_west, SunDay &out);
+
+// The point where the sun is overhead at `hhmmss` UTC on `ccyyddd`: `lat`
+// its latitude (the sun's declination) and `lon_west` its longitude in
+// (-180, 180], west-positive.  True with both set; false, both untouched,
+// for a date or time that is not valid.
+[[nodiscard]] bool SubsolarPoint(int ccyyddd, int hhmmss, double &lat, double &lon_west);
+
+// What the daylight program solday.k prints, every line ending in "\n":
+//   SOLDAY 2024001 40.00N 90.00W
+//   Sunrise/Sunset 13:21:51 22:45:11
+// The first line holds no "/"; the second gives the UTC rise and set times.
+// A polar day prints "Sunrise/Sunset 12:00:00 10:00:00" (the reader widens
+// the window by an hour on each side and takes equal ends as always light);
+// a polar night prints "Sunrise/Sunset 12:00:00 12:00:00" (the narrowest
+// window the reader's format can say: two hours around noon UTC).  For a
+// date or place SunriseSunset refuses, only the first line is printed, with
+// the reason after it, so that a reader finds no times.
+std::string SolDayText(int ccyyddd, double lat, double lon_west);
+
+// ---------------------------------------------------------------------------
+// Picture.  Pixels are bytes, one per element, line after line from the top:
+// pixel (x, y) is pixels[y * width + x].
+
+// The largest width or height Magnify gives.
+inline constexpr int kMaxMagnifiedSide = 8192;
+
+// Writes the `width` x `height` picture as an 8-bit grayscale PNG file at
+// `path` (whole, through a temporary name).  True when written.  False with
+// `error` set when width or height is below 1 or above 65535, when `pixels`
+// does not hold exactly width * height bytes, when compression fails, or
+// when the file cannot be written.
+[[nodiscard]] bool WriteGrayPng(const std::string &path, int width, int height,
+                                const std::vector<unsigned char> &pixels, std::string &error);
+
+// Width and height in pixels of one character cell of DrawCaption's font:
+// 5 x 7 glyphs with one blank column and one blank line after them.
+inline constexpr int kCaptionCellWidth = 6;
+inline constexpr int kCaptionCellHeight = 8;
+
+// Draws `text` in `shade` with the built-in 5 x 7 font, the top left of the
+// first cell at (x, y), each character kCaptionCellWidth to the right of the
+// one before; only glyph pixels are written, the background stays.  Bytes
+// outside 32..126 are drawn as "?".  Whatever falls outside the picture is
+// clipped; nothing is drawn when width or height is below 1 or `pixels` is
+// smaller than width * height.  Nothing outside the first width * height
+// bytes of `pixels` is ever written.
+void DrawCaption(std::vector<unsigned char> &pixels, int width, int height, int x, int y,
+                 const std::string &text, unsigned char shade);
+
+// Magnifies the `w` x `h` picture `in` by `line_mag` (lines) and `elem_mag`
+// (elements), the host's convention: a factor n above 1 repeats each line
+// (element) n times; -n below -1 keeps every n-th, starting with the first
+// (lines 0, n, 2n, ...: ceil(h / n) of them); 0, 1 and -1 keep them as they
+// are.  True with `out`, `out_w`, `out_h` set.  False, outputs untouched,
+// when w or h is below 1, `in` does not hold exactly w * h bytes, or the
+// result would be wider or taller than kMaxMagnifiedSide.
+[[nodiscard]] bool Magnify(const std::vector<unsigned char> &in, int w, int h, int line_mag, int elem_mag,
+                           std::vector<unsigned char> &out, int &out_w, int &out_h);
+
+// ---------------------------------------------------------------------------
+// Sample data: the files VKS INVOKE reads.  The generators take dates of
+// the years 1997 to 2096, the span in which the files' YYDDD date words read
+// back as the date written.
+
+// AREA directory words the kit writes (32-bit integers in this machine's
+// byte order unless said).  All other words are 0.
+inline constexpr int kAreaDirectoryWords = 64;
+inline constexpr int kAreaWordFormat = 1;       // 4
+inline constexpr int kAreaWordSatellite = 2;    // kKitSatellite
+inline constexpr int kAreaWordDate = 3;         // CCYYDDD - 1900000 (124001 for 2024001)
+inline constexpr int kAreaWordTime = 4;         // HHMMSS
+inline constexpr int kAreaWordLines = 8;        // lines
+inline constexpr int kAreaWordElements = 9;     // elements per line
+inline constexpr int kAreaWordBytes = 10;       // bytes per element: 1
+inline constexpr int kAreaWordResolution = 11;  // km per pixel at the sub-satellite point
+inline constexpr int kAreaWordMemo = 24;        // words 24..31: 32 characters, blank-filled
+inline constexpr int kAreaWordDataOffset = 33;  // byte offset of the pixels: 256
+inline constexpr int kAreaDataOffset = 256;
+inline constexpr int kAreaMaxSide = 8192;  // most lines or elements of a kit AREA file
+inline constexpr int kKitSatellite = 99;
+
+struct AreaImage {
+  int satellite = 0;
+  int date = 0;        // CCYYDDD
+  int time = 0;        // HHMMSS
+  int lines = 0;
+  int elements = 0;
+  int resolution = 0;  // km
+  std::string memo;    // the 32 memo characters, trailing blanks removed
+  std::vector<unsigned char> pixels;  // lines * elements
+};
+
+// Writes an AREA image file: the directory, then lines * elements one-byte
+// pixels of the Earth disk seen from a geostationary satellite above
+// longitude `sub_lon_west`, lit by the sun at the image's moment (brightness
+// from the cosine of the sun's zenith angle, a dim night side, black space,
+// and a faint texture that changes with the time).  `resolution` is the
+// pixel size in km at the sub-satellite point.  True when written.  False
+// with `error` set for a date outside 1997..2096 or not valid, a time not
+// valid, lines or elements outside 1..kAreaMaxSide, a resolution outside
+// 1..1000, a longitude outside -180..180, or a file that cannot be written.
+[[nodiscard]] bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_lon_west,
+                                 int lines, int elements, int resolution, std::string &error);
+
+// Where the point at `lat`, `lon_west` falls in an AREA picture of the kit:
+// `line` and `element` of its pixel (0-based).  True when the point is on the
+// visible side of the Earth and inside the picture; false otherwise, or for
+// arguments WriteAreaFile would refuse.
+[[nodiscard]] bool AreaPixelOf(double lat, double lon_west, double sub_lon_west, int lines, int elements,
+                               int resolution, int &line, int &element);
+
+// Reads an AREA file of this machine's byte order written as the kit writes
+// them.  True with `out` filled.  False with `error` set, `out` untouched,
+// when the file cannot be opened or read, is shorter than its directory,
+// has word 0 not 0 or a format word not 4 (the other byte order included),
+// a date or time not valid, lines or elements outside 1..kAreaMaxSide,
+// bytes per element not 1, a data offset below 256, or fewer bytes than the
+// offset plus lines * elements.  Bytes after the pixels are ignored.
+[[nodiscard]] bool ReadAreaFile(const std::string &path, AreaImage &out, std::string &error);
+
+// MD point-data file words.  Word 0 holds 4 characters; the others are
+// 32-bit integers in this machine's byte order.
+inline constexpr int kMdHeaderWords = 64;
+inline constexpr int kMdWordSchema = 0;   // "SYN "
+inline constexpr int kMdWordFormat = 1;   // 1
+inline constexpr int kMdWordRows = 3;
+inline constexpr int kMdWordColumns = 4;
+inline constexpr int kMdWordDate = 39;    // YYDDD of the years 1997..2096
+inline constexpr int kMdMaxRows = 100000;
+inline constexpr int kMdMaxColumns = 1000;
+inline constexpr long long kMdMaxValues = 1000000;  // most rows * columns
+
+// Writes an MD file of schema "SYN ": the 64-word header, then rows *
+// columns values row after row (column 0 a station number, the others
+// deterministic readings).  True when written.  False with `error` set for a
+// date outside 1997..2096 or not valid, rows outside 1..kMdMaxRows, columns
+// outside 1..kMdMaxColumns, more than kMdMaxValues values, or a file that cannot be written.
+[[nodiscard]] bool WriteMdFile(const std::string &path, int ccyyddd, int rows, int columns, std::string &error);
+
+// Writes a GRID file: the label "<source> <HH>Z <FFF>HR <YYDDD>" (as
+// "GFS 12Z 084HR 24001"), a newline, then a small field of numbers.  True
+// when written.  False with `error` set for a source that is empty, longer
+// than 8 characters, or holds a digit, a blank or a character outside
+// 33..126; a run hour outside 0..23; a forecast hour outside 0..999; a date
+// outside 1997..2096 or not valid; or a file that cannot be written.
+[[nodiscard]] bool WriteGridFile(const std::string &path, const std::string &source, int run_hour,
+                                 int forecast_hour, int ccyyddd, std::string &error);
+
+// Writes a text product: the title, an issue line with the date and time,
+// and a few lines of text.  True when written.  False with `error` set for a
+// title that is empty, longer than 80 characters or holds a character
+// outside 32..126; a date outside 1997..2096 or not valid; a time not valid;
+// or a file that cannot be written.
+[[nodiscard]] bool WriteTextProduct(const std::string &path, const std::string &title, int ccyyddd, int hhmmss,
+                                    std::string &error);
+
+}  // namespace kit
+
+#endif  // VARNEK_KIT_KIT_H

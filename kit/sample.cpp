@@ -1,0 +1,338 @@
+// Sample data files: AREA images of a sunlit Earth disk, MD point data,
+// GRID files and text products, each written whole.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kit/kit.h"
+
+namespace kit {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kDeg = kPi / 180.0;
+constexpr double kEarthRadius = 6371.0;   // km, a sphere
+constexpr double kOrbitRadius = 42164.0;  // km from the Earth's centre: geostationary
+constexpr int kFirstYear = 1997;
+constexpr int kLastYear = 2096;
+
+bool SampleDateOk(int ccyyddd) {
+  return ValidDate(ccyyddd) && ccyyddd / 1000 >= kFirstYear && ccyyddd / 1000 <= kLastYear;
+}
+
+std::string DateError(const std::string &path, int ccyyddd) {
+  return path + ": date " + std::to_string(ccyyddd) + " is not a valid date of the years 1997 to 2096";
+}
+
+// YYDDD of a date of the years 1997..2096 (2000001 is 1).
+std::int32_t YyDdd(int ccyyddd) { return ccyyddd / 1000 % 100 * 1000 + ccyyddd % 1000; }
+
+// The angle in radians one pixel spans seen from the satellite.
+double PixelAngle(int resolution) { return resolution / (kOrbitRadius - kEarthRadius); }
+
+bool AreaShapeOk(double sub_lon_west, int lines, int elements, int resolution) {
+  return std::isfinite(sub_lon_west) && sub_lon_west >= -180 && sub_lon_west <= 180 && lines >= 1 &&
+         lines <= kAreaMaxSide && elements >= 1 && elements <= kAreaMaxSide && resolution >= 1 && resolution <= 1000;
+}
+
+// A deterministic hash of a few integers, for texture and readings.
+std::uint32_t Mix(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+  std::uint64_t z = a * 0x9E3779B97F4A7C15ull ^ (b + 0x632BE59BD9B4E019ull) * 0xBF58476D1CE4E5B9ull ^ c;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return static_cast<std::uint32_t>((z ^ (z >> 31)) & 0xffffffffu);
+}
+
+// The brightness of a disk point: sunlit by the cosine of the sun's zenith
+// angle, dim at night, with a texture of 1.5-degree cells that changes with
+// the image's moment.
+unsigned char DiskShade(double lat, double lon_west, double sun_lat, double sun_lon_west, int date, int time) {
+  const double cos_zenith = std::sin(lat * kDeg) * std::sin(sun_lat * kDeg) +
+                            std::cos(lat * kDeg) * std::cos(sun_lat * kDeg) * std::cos((lon_west - sun_lon_west) * kDeg);
+  const auto cell_lat = static_cast<std::int64_t>(std::floor((lat + 90.0) / 1.5));
+  const auto cell_lon = static_cast<std::int64_t>(std::floor((lon_west + 360.0) / 1.5));
+  const std::uint32_t h = Mix(static_cast<std::uint64_t>(cell_lat * 1000 + cell_lon), static_cast<std::uint64_t>(date),
+                              static_cast<std::uint64_t>(time));
+  if (cos_zenith <= 0) return static_cast<unsigned char>(12 + h % 9);
+  double v = 30.0 + 200.0 * cos_zenith + static_cast<double>(h % 25) - 12.0;
+  if (v < 16) v = 16;
+  if (v > 255) v = 255;
+  return static_cast<unsigned char>(std::lround(v));
+}
+
+void PutWord(std::string &out, std::int32_t v) { out.append(reinterpret_cast<const char *>(&v), 4); }
+
+// Reads exactly `size` bytes at `offset`; false on an error or an early end.
+bool ReadExactly(int fd, off_t offset, unsigned char *buffer, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = pread(fd, buffer, size, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    buffer += n;
+    offset += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool AreaPixelOf(double lat, double lon_west, double sub_lon_west, int lines, int elements, int resolution,
+                 int &line, int &element) {
+  if (!AreaShapeOk(sub_lon_west, lines, elements, resolution) || !std::isfinite(lat) || !std::isfinite(lon_west) ||
+      lat < -90 || lat > 90)
+    return false;
+  const double east = (sub_lon_west - lon_west) * kDeg;  // east of the sub-satellite point
+  const double px = kEarthRadius * std::cos(lat * kDeg) * std::cos(east);
+  const double py = kEarthRadius * std::cos(lat * kDeg) * std::sin(east);
+  const double pz = kEarthRadius * std::sin(lat * kDeg);
+  if (px * kOrbitRadius <= kEarthRadius * kEarthRadius) return false;  // on the far side
+  const double dx = px - kOrbitRadius;
+  const double ax = std::atan2(py, -dx);
+  const double ay = std::atan2(pz, std::hypot(dx, py));
+  const double angle = PixelAngle(resolution);
+  const long long e = std::llround(ax / angle + (elements - 1) / 2.0);
+  const long long l = std::llround((lines - 1) / 2.0 - ay / angle);
+  if (e < 0 || e >= elements || l < 0 || l >= lines) return false;
+  line = static_cast<int>(l);
+  element = static_cast<int>(e);
+  return true;
+}
+
+bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_lon_west, int lines, int elements,
+                   int resolution, std::string &error) {
+  if (!SampleDateOk(ccyyddd)) {
+    error = DateError(path, ccyyddd);
+    return false;
+  }
+  if (!ValidTime(hhmmss)) {
+    error = path + ": time " + std::to_string(hhmmss) + " is not a valid HHMMSS time";
+    return false;
+  }
+  if (!AreaShapeOk(sub_lon_west, lines, elements, resolution)) {
+    error = path + ": lines, elements, resolution or longitude out of range";
+    return false;
+  }
+  double sun_lat = 0, sun_lon = 0;
+  if (!SubsolarPoint(ccyyddd, hhmmss, sun_lat, sun_lon)) {
+    error = path + ": no sun position";
+    return false;
+  }
+
+  std::int32_t dir[kAreaDirectoryWords] = {};
+  dir[kAreaWordFormat] = 4;
+  dir[kAreaWordSatellite] = kKitSatellite;
+  dir[kAreaWordDate] = ccyyddd - 1900000;
+  dir[kAreaWordTime] = hhmmss;
+  dir[kAreaWordLines] = lines;
+  dir[kAreaWordElements] = elements;
+  dir[kAreaWordBytes] = 1;
+  dir[kAreaWordResolution] = resolution;
+  dir[kAreaWordDataOffset] = kAreaDataOffset;
+  char memo[40];
+  std::snprintf(memo, sizeof memo, "KIT EARTH DISK %06.2f%c", std::fabs(sub_lon_west), sub_lon_west < 0 ? 'E' : 'W');
+  std::string memo_text(memo);
+  memo_text.resize(32, ' ');
+  std::memcpy(&dir[kAreaWordMemo], memo_text.data(), 32);
+
+  std::string file(reinterpret_cast<const char *>(dir), sizeof dir);
+  file.reserve(file.size() + static_cast<std::size_t>(lines) * static_cast<std::size_t>(elements));
+  const double angle = PixelAngle(resolution);
+  const double reach = kOrbitRadius * kOrbitRadius - kEarthRadius * kEarthRadius;
+  for (int l = 0; l < lines; ++l) {
+    const double ay = ((lines - 1) / 2.0 - l) * angle;
+    for (int e = 0; e < elements; ++e) {
+      const double ax = (e - (elements - 1) / 2.0) * angle;
+      // The ray from the satellite, and where it first meets the Earth.
+      const double dx = -std::cos(ax) * std::cos(ay), dy = std::sin(ax) * std::cos(ay), dz = std::sin(ay);
+      const double along = -kOrbitRadius * dx;
+      const double disc = along * along - reach;
+      if (disc < 0) {
+        file += '\0';  // space
+        continue;
+      }
+      const double t = along - std::sqrt(disc);
+      const double x = kOrbitRadius + t * dx, y = t * dy, z = t * dz;
+      const double lat = std::asin(std::fmax(-1.0, std::fmin(1.0, z / kEarthRadius))) / kDeg;
+      const double lon_west = sub_lon_west - std::atan2(y, x) / kDeg;
+      file += static_cast<char>(DiskShade(lat, lon_west, sun_lat, sun_lon, ccyyddd, hhmmss));
+    }
+  }
+  return WriteWholeFile(path, file.data(), file.size(), error);
+}
+
+bool ReadAreaFile(const std::string &path, AreaImage &out, std::string &error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = path + ": cannot open: " + std::strerror(errno);
+    return false;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = path + ": not a regular file";
+    return false;
+  }
+  const long long size = st.st_size;
+  std::int32_t dir[kAreaDirectoryWords];
+  if (size < static_cast<long long>(sizeof dir) ||
+      !ReadExactly(fd, 0, reinterpret_cast<unsigned char *>(dir), sizeof dir)) {
+    error = path + ": shorter than an AREA directory (256 bytes)";
+    return false;
+  }
+  if (dir[0] != 0 || dir[kAreaWordFormat] != 4) {
+    error = path + ": not an AREA file of this machine's byte order (word 0 " + std::to_string(dir[0]) +
+            ", format word " + std::to_string(dir[kAreaWordFormat]) + ")";
+    return false;
+  }
+  const std::int32_t date_word = dir[kAreaWordDate];
+  const long long date = date_word <= 96999 ? date_word + 2000000LL : date_word + 1900000LL;
+  if (date_word < 0 || date > 9999366 || !ValidDate(static_cast<int>(date))) {
+    error = path + ": date word " + std::to_string(date_word) + " is not a date";
+    return false;
+  }
+  if (!ValidTime(dir[kAreaWordTime])) {
+    error = path + ": time word " + std::to_string(dir[kAreaWordTime]) + " is not a time";
+    return false;
+  }
+  const std::int32_t lines = dir[kAreaWordLines], elements = dir[kAreaWordElements];
+  if (lines < 1 || lines > kAreaMaxSide || elements < 1 || elements > kAreaMaxSide) {
+    error = path + ": size " + std::to_string(lines) + " lines by " + std::to_string(elements) +
+            " elements out of range";
+    return false;
+  }
+  if (dir[kAreaWordBytes] != 1) {
+    error = path + ": " + std::to_string(dir[kAreaWordBytes]) + " bytes per element (only 1 is read)";
+    return false;
+  }
+  const std::int32_t offset = dir[kAreaWordDataOffset];
+  const long long pixel_count = static_cast<long long>(lines) * elements;
+  if (offset < kAreaDataOffset || offset > size || size - offset < pixel_count) {
+    error = path + ": data offset " + std::to_string(offset) + " and " + std::to_string(pixel_count) +
+            " pixels do not fit a file of " + std::to_string(size) + " bytes";
+    return false;
+  }
+  std::vector<unsigned char> pixels(static_cast<std::size_t>(pixel_count));
+  if (!ReadExactly(fd, offset, pixels.data(), pixels.size())) {
+    error = path + ": cannot read the pixels";
+    return false;
+  }
+  AreaImage image;
+  image.satellite = dir[kAreaWordSatellite];
+  image.date = static_cast<int>(date);
+  image.time = dir[kAreaWordTime];
+  image.lines = lines;
+  image.elements = elements;
+  image.resolution = dir[kAreaWordResolution];
+  image.memo.assign(reinterpret_cast<const char *>(&dir[kAreaWordMemo]), 32);
+  while (!image.memo.empty() && (image.memo.back() == ' ' || image.memo.back() == '\0')) image.memo.pop_back();
+  image.pixels.swap(pixels);
+  out = std::move(image);
+  return true;
+}
+
+bool WriteMdFile(const std::string &path, int ccyyddd, int rows, int columns, std::string &error) {
+  if (!SampleDateOk(ccyyddd)) {
+    error = DateError(path, ccyyddd);
+    return false;
+  }
+  if (rows < 1 || rows > kMdMaxRows || columns < 1 || columns > kMdMaxColumns ||
+      static_cast<long long>(rows) * columns > kMdMaxValues) {
+    error = path + ": " + std::to_string(rows) + " rows by " + std::to_string(columns) + " columns out of range";
+    return false;
+  }
+  std::int32_t header[kMdHeaderWords] = {};
+  std::memcpy(&header[kMdWordSchema], "SYN ", 4);
+  header[kMdWordFormat] = 1;
+  header[kMdWordRows] = rows;
+  header[kMdWordColumns] = columns;
+  header[kMdWordDate] = YyDdd(ccyyddd);
+  std::string file(reinterpret_cast<const char *>(header), sizeof header);
+  file.reserve(file.size() + 4 * static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
+  for (int r = 0; r < rows; ++r) {
+    PutWord(file, 10000 + r);  // station number
+    for (int c = 1; c < columns; ++c)
+      PutWord(file, static_cast<std::int32_t>(Mix(static_cast<std::uint64_t>(r), static_cast<std::uint64_t>(c),
+                                                  static_cast<std::uint64_t>(ccyyddd)) %
+                                              10001) -
+                        5000);
+  }
+  return WriteWholeFile(path, file.data(), file.size(), error);
+}
+
+bool WriteGridFile(const std::string &path, const std::string &source, int run_hour, int forecast_hour, int ccyyddd,
+                   std::string &error) {
+  bool source_ok = !source.empty() && source.size() <= 8;
+  for (char c : source)
+    if (c < 33 || c > 126 || (c >= '0' && c <= '9')) source_ok = false;
+  if (!source_ok) {
+    error = path + ": source '" + source + "' is not 1 to 8 characters without digits or blanks";
+    return false;
+  }
+  if (run_hour < 0 || run_hour > 23 || forecast_hour < 0 || forecast_hour > 999) {
+    error = path + ": run hour " + std::to_string(run_hour) + " or forecast hour " + std::to_string(forecast_hour) +
+            " out of range";
+    return false;
+  }
+  if (!SampleDateOk(ccyyddd)) {
+    error = DateError(path, ccyyddd);
+    return false;
+  }
+  constexpr int kColumns = 12, kRows = 6;
+  char line[128];
+  std::snprintf(line, sizeof line, "%s %02dZ %03dHR %05d\nNX %d NY %d\n", source.c_str(), run_hour, forecast_hour,
+                static_cast<int>(YyDdd(ccyyddd)), kColumns, kRows);
+  std::string file = line;
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kColumns; ++c) {
+      // A smooth field (a temperature in tenths of a kelvin) that moves with
+      // the forecast hour.
+      double v = 2880.0 + 150.0 * std::sin((c + forecast_hour / 6.0) * 0.5) * std::cos(r * 0.4) - 20.0 * r;
+      std::snprintf(line, sizeof line, "%s%5ld", c == 0 ? "" : " ", std::lround(v));
+      file += line;
+    }
+    file += '\n';
+  }
+  return WriteWholeFile(path, file.data(), file.size(), error);
+}
+
+bool WriteTextProduct(const std::string &path, const std::string &title, int ccyyddd, int hhmmss,
+                      std::string &error) {
+  bool title_ok = !title.empty() && title.size() <= 80;
+  for (char c : title)
+    if (c < 32 || c > 126) title_ok = false;
+  if (!title_ok) {
+    error = path + ": title is not 1 to 80 printable characters";
+    return false;
+  }
+  if (!SampleDateOk(ccyyddd)) {
+    error = DateError(path, ccyyddd);
+    return false;
+  }
+  if (!ValidTime(hhmmss)) {
+    error = path + ": time " + std::to_string(hhmmss) + " is not a valid HHMMSS time";
+    return false;
+  }
+  char issue[96];
+  std::snprintf(issue, sizeof issue, "ISSUED %d %02d:%02d:%02d UTC\n", ccyyddd, hhmmss / 10000, hhmmss / 100 % 100,
+                hhmmss % 100);
+  std::string file = title + "\n" + issue + "\n" +
+                     "THIS IS A SAMPLE PRODUCT OF THE STAND-IN HOST KIT.\n"
+                     "IT CARRIES NO WEATHER INFORMATION.\n"
+                     "END OF PRODUCT\n";
+  return WriteWholeFile(path, file.data(), file.size(), error);
+}
+
+}  // namespace kit
