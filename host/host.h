@@ -30,6 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 // ---------------------------------------------------------------------------
@@ -164,6 +165,10 @@ void Tvsleep(int milliseconds);
 [[nodiscard]] int Tvgetdaytime(int *day, int *time);
 
 namespace tv {
+// Absolute or relative path of `program` found on PATH ("" when none).  A
+// name containing "/" is taken as it is when it is an executable file.
+std::string FindOnPath(std::string_view program);
+
 // Days from 1970-01-01 to the given day of the proleptic Gregorian calendar
 // (negative before it).  `day` may lie past the month's end or be 0: the
 // count runs on, as the C library's normalisation of dates does.

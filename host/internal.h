@@ -126,9 +126,6 @@ bool EachDirectory(std::string_view list, Visit visit) {
 // Whether `path` names an existing regular file.
 bool IsExistingFile(const std::string &path);
 
-// Absolute or relative path of `program` found on PATH ("" when none).  A
-// name containing "/" is taken as it is when it is an executable file.
-std::string FindOnPath(std::string_view program);
 
 // Path of a data or batch file through the host's file search path, or "".
 std::string FindHostFile(std::string_view name);

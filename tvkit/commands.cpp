@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,28 +110,18 @@ int Peektx() {
   return 0;
 }
 
-int Waitcap() {
+int Waitcap(const std::string &line) {
+  // WAITCAP <seconds> <command ...>: the command is the rest of the line.
+  std::size_t first = line.find(' ');
+  std::size_t second = first == std::string::npos ? std::string::npos : line.find(' ', first + 1);
   int seconds = 0;
-  if (Tvcmdint(" ", 1, "", 30, 1, 86400, &seconds) < 0) return 1;
-  // The rest of the command line is the command run under the limit.
-  std::string command;
-  for (int p = 2;; ++p) {
-    const char *v = nullptr;
-    if (Tvcmdstr(" ", p, nullptr, &v) < 1000 || !v) break;
-    command += (command.empty() ? "" : " ") + std::string(v);
-  }
-  const tv::ArgStore *store = tv::CurrentStore();
-  for (std::size_t e = 1; store && e < store->entries.size(); ++e) {
-    const auto &values = store->entries[e].values;
-    if (values.empty()) continue;
-    command += " " + values[0] + "=";
-    for (std::size_t v = 1; v < values.size(); ++v) command += (v > 1 ? " " : "") + values[v];
-  }
-  if (command.empty()) return Fail("WAITCAP", "usage: WAITCAP seconds command");
+  if (second == std::string::npos || (seconds = std::atoi(line.substr(first + 1, second - first - 1).c_str())) < 1)
+    return Fail("WAITCAP", "usage: WAITCAP seconds command");
+  std::string command = line.substr(second + 1);
   std::string word = command.substr(0, command.find(' '));
   for (char &c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string path = tv::FindOnPath(word + ".k");
-  if (path.empty()) return Fail("WAITCAP", "no host program " + word + ".k");
+  if (word.empty() || path.empty()) return Fail("WAITCAP", "no host program " + word + ".k");
   char blank[] = " ";
   char *argv[] = {blank, command.data(), nullptr};
   int status = 0;

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "kit/kit.h"
 #include "posix/posix.h"
 #include "tvkit/tvkit.h"
 
@@ -23,12 +25,6 @@ namespace {
 std::string Arg(int position) {
   const char *value = "";
   (void)Tvcmdstr(" ", position, "", &value);
-  return value;
-}
-
-std::string Key(const char *keyword, int position = 1) {
-  const char *value = "";
-  (void)Tvcmdstr(keyword, position, "", &value);
   return value;
 }
 
@@ -156,29 +152,44 @@ int Loop(std::string_view word) {
 namespace tvkit {
 namespace {
 
-int AreaDate(std::int32_t word) { return word <= 96999 ? word + 2000000 : word + 1900000; }
-
 // Shows the image `local` (an AREA file) in `frame`: its directory into the
-// session's frame, so that LOAD can compare times.
-bool ShowImage(const std::string &local, int frame, std::string &why) {
+// session's frame, so that LOAD can compare times, and the frame drawn as a
+// picture (frameNNNN.png: the image's pixels magnified as asked, with a
+// caption of dataset, date and time).
+bool ShowImage(const std::string &local, const std::string &dataset, int frame, int line_mag, int elem_mag,
+               std::string &why) {
+  kit::AreaImage image;
+  if (!kit::ReadAreaFile(local, image, why)) return false;
   posix::File file;
   std::int32_t words[64];
   if (posix::OpenRegular(local.c_str(), O_RDONLY, file) != 0 ||
-      posix::ReadAt(file.fd(), 0, words, sizeof words) != static_cast<ssize_t>(sizeof words) || words[0] != 0) {
+      posix::ReadAt(file.fd(), 0, words, sizeof words) != static_cast<ssize_t>(sizeof words)) {
     why = "not an image file";
     return false;
   }
   int directory[tv::kFrameDirectoryWords];
   std::memcpy(directory, words, sizeof directory);
-  directory[1] = AreaDate(words[3]);
-  directory[2] = words[4];
+  directory[1] = image.date;
+  directory[2] = image.time;
   int number = frame;
   int rc = putfrm_(&number, directory);
   if (rc != 0) {
     why = "frame " + std::to_string(frame) + (rc == kTvNoDisplay ? ": no session" : " is not a frame of the session");
     return false;
   }
-  return true;
+  std::vector<unsigned char> picture;
+  int width = 0, height = 0;
+  if (!kit::Magnify(image.pixels, image.elements, image.lines, line_mag, elem_mag, picture, width, height)) {
+    why = "the magnification makes a picture too large";
+    return false;
+  }
+  char caption[96];
+  std::snprintf(caption, sizeof caption, "%s %07d %02d:%02d:%02d", dataset.c_str(), image.date, image.time / 10000,
+                image.time / 100 % 100, image.time % 100);
+  kit::DrawCaption(picture, width, height, 2, 2, caption, 255);
+  char name[32];
+  std::snprintf(name, sizeof name, "/frame%04d.png", frame);
+  return kit::WriteGrayPng(FramesDir() + name, width, height, picture, why);
 }
 
 }  // namespace
@@ -191,20 +202,51 @@ int Rasvue() {
   Dataset d;
   if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why))
     return Fail("RASVUE", why);
+  int line_mag = 1, elem_mag = 1;
+  (void)Tvcmdint("MAG", 1, "", 1, 1, 0, &line_mag);
+  (void)Tvcmdint("MAG", 2, "", line_mag, 1, 0, &elem_mag);
+  // The images to show and their frames: one (the position named, or the
+  // dataset's newest), or with ALL=first last one a frame over the loop.
+  std::vector<std::pair<int, int>> shows;  // position, frame
+  const int positions = d.last - d.first + 1;
+  int all_first = 0, all_last = 0;
+  if (Tvcmdint("ALL", 1, "", 0, 1, 0, &all_first) >= 1000 && Tvcmdint("ALL", 2, "", all_first, 1, 0, &all_last) >= 0) {
+    int frames = all_last - all_first + 1;
+    if (all_first < 1 || frames < 1) return Fail("RASVUE", "ALL= wants the loop's first and last frame");
+    for (int i = 0; i < frames && i < positions; ++i) shows.emplace_back(positions - frames + 1 + i, all_first + i);
+  } else {
+    int frame = 0;
+    if (Tvcmdint(" ", 2, "", 0, 1, tv::kMaxFrames, &frame) < 1000 || frame < 1)
+      return Fail("RASVUE", "usage: RASVUE group/descriptor[.position] frame ...");
+    shows.emplace_back(position > 0 ? position : positions, frame);
+  }
   char scratch[] = "/tmp/tvkit-XXXXXX";
   if (!mkdtemp(scratch)) return Fail("RASVUE", "no scratch directory");
-  std::string local;
-  int frame = std::atoi(Arg(2).c_str());
-  if (position <= 0) position = d.last - d.first + 1;
-  bool ok = FetchFile(machine, ItemFile(d, position), scratch, local, why) && ShowImage(local, frame, why);
-  if (!machine.ftp_url.empty()) (void)posix::Unlink(local.c_str());
+  int result = 0;
+  for (const auto &[at, frame] : shows) {
+    std::string local;
+    if (at < 1) continue;
+    if (!FetchFile(machine, ItemFile(d, at), scratch, local, why) ||
+        !ShowImage(local, name, frame, line_mag, elem_mag, why))
+      result = Fail("RASVUE", why);
+    if (!machine.ftp_url.empty()) (void)posix::Unlink(local.c_str());
+  }
   ::rmdir(scratch);
-  return ok ? 0 : Fail("RASVUE", why);
+  return result;
 }
 
-int Solday(int, char **) {
-  std::fprintf(stderr, "solday.k: no daylight computation in this build\n");
-  return 1;
+int Solday(int argc, char **argv) {
+  // solday.k <date CCYYDDD> <latitude> <longitude, west positive>
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: solday.k date latitude longitude\n");
+    return 1;
+  }
+  char *end = nullptr;
+  int date = static_cast<int>(std::strtol(argv[1], &end, 10));
+  double lat = std::strtod(argv[2], nullptr), lon = std::strtod(argv[3], nullptr);
+  std::string text = kit::SolDayText(date, lat, lon);
+  std::fputs(text.c_str(), stdout);
+  return text.find('/') == std::string::npos ? 1 : 0;
 }
 
 }  // namespace tvkit

@@ -14,6 +14,7 @@ int main(int argc, char **argv) {
   std::string name = argc > 0 && argv[0] ? argv[0] : "";
   name = name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
   if (name == "solday.k") return tvkit::Solday(argc, argv);
+  if (name == "tvkit") return tvkit::Sample(argc - 1, argv + 1);
   if (Tvinit(argc, argv) < 0) {
     std::fprintf(stderr, "TVinit error\n");
     return 1;
@@ -22,7 +23,7 @@ int main(int argc, char **argv) {
   if (word.size() > 2 && word.substr(word.size() - 2) == ".k") word.resize(word.size() - 2);
   for (char &c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (word == "PEEKTX") return tvkit::Peektx();
-  if (word == "WAITCAP") return tvkit::Waitcap();
+  if (word == "WAITCAP") return tvkit::Waitcap(argc == 2 ? argv[1] : "");
   if (word == "SETREG") return tvkit::Setreg();
   if (word == "RASDUP" || word == "OBSDUP" || word == "MESHDUP") return tvkit::Dup(word);
   if (word == "RASCAT" || word == "OBSCAT" || word == "MESHCAT") return tvkit::Catalog(word);

@@ -76,7 +76,7 @@ std::string LocalData();
 
 // The commands; each returns the program's exit status.
 int Peektx();
-int Waitcap();
+int Waitcap(const std::string &line);  // the whole command line
 int Setreg();
 int Dup(std::string_view word);      // RASDUP, OBSDUP, MESHDUP
 int Catalog(std::string_view word);  // RASCAT, OBSCAT, MESHCAT
@@ -84,6 +84,12 @@ int Imgdir();
 int Loop(std::string_view word);     // SEQB, SEQS, PALX, ZRNG, SCRNSET, VWF
 int Rasvue();
 int Solday(int argc, char **argv);
+
+// `tvkit <what> ...` run by hand: sample data files for a server machine
+// (docs/kit.md): AREA path date time sub-longitude lines elements
+// resolution, MD path date rows columns, GRID path source run-hour
+// forecast-hour date, TEXT path title date time.
+int Sample(int argc, char **argv);
 
 }  // namespace tvkit
 
