@@ -36,8 +36,9 @@ std::string Key(const char *keyword, int position = 1) {
   return value;
 }
 
-int Fail(const char *word, const std::string &why) {
-  Tveprintf("%s: %s\n", word, why.c_str());
+// The host names the program (the command word) at the head of the line.
+int Fail(const char *, const std::string &why) {
+  Tveprintf("%s\n", why.c_str());
   return 1;
 }
 
@@ -52,20 +53,6 @@ bool LocateItem(const char *word, const std::string &name, int position, const s
     return false;
   }
   return FetchFile(machine, file, scratch, local, why);
-}
-
-// The highest position of a dataset that holds a file (a local dataset),
-// 0 when none does.
-int NewestPosition(const Dataset &d, const std::string &data) {
-  int newest = 0;
-  std::int64_t newest_time = -1;
-  for (int p = 1; p <= d.last - d.first + 1; ++p) {
-    struct stat st;
-    std::string file = ItemFile(d, p);
-    if (file.empty() || stat((data + "/" + file).c_str(), &st) != 0) continue;
-    if (st.st_mtime >= newest_time) newest_time = st.st_mtime, newest = p;
-  }
-  return newest;
 }
 
 // An AREA directory's date word as CCYYDDD: YYDDD up to 96999 is 20YY, and
@@ -164,7 +151,7 @@ int Dup(std::string_view word) {
     if (!MachineOf(from_name.substr(0, from_name.find('/')), machine, why) ||
         !FindDataset(machine, from_name, from, why))
       return Fail(w, why);
-    from_pos = machine.ftp_url.empty() ? NewestPosition(from, machine.root + "/tavrin/data") : from.last - from.first + 1;
+    from_pos = NewestPosition(machine, from);
     if (from_pos == 0) return Fail(w, from_name + " holds no item");
   }
   if (!LocateItem(w, from_name, from_pos, scratch.path, from, local, why)) return Fail(w, why);
@@ -207,14 +194,14 @@ int Imgdir() {
   std::string name, why;
   int position = 0;
   if (!SplitItem(Arg(1), name, position)) {
-    Tveprintf("IMGDIR: %s is no group/descriptor\n", Arg(1).c_str());
+    Tveprintf("%s is no group/descriptor\n", Arg(1).c_str());
     return 2;
   }
   Machine machine;
   Dataset d;
   if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why) ||
       d.type != "AREA") {
-    Tveprintf("IMGDIR: %s\n", why.c_str());
+    Tveprintf("%s\n", why.c_str());
     return 2;
   }
   struct Entry {

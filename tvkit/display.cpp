@@ -28,8 +28,9 @@ std::string Arg(int position) {
   return value;
 }
 
-int Fail(const char *word, const std::string &why) {
-  Tveprintf("%s: %s\n", word, why.c_str());
+// The host names the program (the command word) at the head of the line.
+int Fail(const char *, const std::string &why) {
+  Tveprintf("%s\n", why.c_str());
   return 1;
 }
 
@@ -192,6 +193,27 @@ bool ShowImage(const std::string &local, const std::string &dataset, int frame, 
   return kit::WriteGrayPng(FramesDir() + name, width, height, picture, why);
 }
 
+// The position of a dataset whose image was taken at `hhmm` (the newest
+// such image when several are); 0 when none is.
+int PositionAtTime(const Machine &machine, const Dataset &d, int hhmm, const std::string &scratch) {
+  int found = 0;
+  std::int64_t found_key = -1;
+  for (int p = 1; p <= d.last - d.first + 1; ++p) {
+    std::string local, ignored;
+    if (!FetchFile(machine, ItemFile(d, p), scratch, local, ignored)) continue;
+    posix::File file;
+    std::int32_t words[64];
+    bool read = posix::OpenRegular(local.c_str(), O_RDONLY, file) == 0 &&
+                posix::ReadAt(file.fd(), 0, words, sizeof words) == static_cast<ssize_t>(sizeof words) &&
+                words[0] == 0;
+    if (!machine.ftp_url.empty()) (void)posix::Unlink(local.c_str());
+    if (!read || words[4] / 100 != hhmm) continue;
+    std::int64_t key = std::int64_t{words[3]} * 1000000 + words[4];
+    if (key > found_key) found_key = key, found = p;
+  }
+  return found;
+}
+
 }  // namespace
 
 int Rasvue() {
@@ -218,10 +240,27 @@ int Rasvue() {
     int frame = 0;
     if (Tvcmdint(" ", 2, "", 0, 1, tv::kMaxFrames, &frame) < 1000 || frame < 1)
       return Fail("RASVUE", "usage: RASVUE group/descriptor[.position] frame ...");
-    shows.emplace_back(position > 0 ? position : positions, frame);
+    shows.emplace_back(position, frame);
   }
   char scratch[] = "/tmp/tvkit-XXXXXX";
   if (!mkdtemp(scratch)) return Fail("RASVUE", "no scratch directory");
+  // A dataset named without a position shows its image of TIME=hh:mm, or
+  // its newest image.
+  if (shows.size() == 1 && shows[0].first == 0) {
+    const char *time = "";
+    (void)Tvcmdstr("TIME", 1, "", &time);
+    int hh = 0, mm = 0;
+    char extra = 0;
+    if (*time && (std::sscanf(time, "%d:%d%c", &hh, &mm, &extra) != 2 || hh < 0 || hh > 23 || mm < 0 || mm > 59)) {
+      ::rmdir(scratch);
+      return Fail("RASVUE", std::string("TIME=") + time + " is not hh:mm");
+    }
+    shows[0].first = *time ? PositionAtTime(machine, d, hh * 100 + mm, scratch) : NewestPosition(machine, d);
+    if (shows[0].first == 0) {
+      ::rmdir(scratch);
+      return Fail("RASVUE", name + (*time ? std::string(" holds no image of ") + time : " holds no image"));
+    }
+  }
   int result = 0;
   for (const auto &[at, frame] : shows) {
     std::string local;

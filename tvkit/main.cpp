@@ -31,6 +31,6 @@ int main(int argc, char **argv) {
   if (word == "RASVUE") return tvkit::Rasvue();
   if (word == "SEQB" || word == "SEQS" || word == "PALX" || word == "ZRNG" || word == "SCRNSET" || word == "VWF")
     return tvkit::Loop(word);
-  Tveprintf("%s: not a command of this kit\n", word.c_str());
+  Tveprintf("not a command of this kit\n");
   return 1;
 }

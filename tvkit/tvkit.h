@@ -59,6 +59,11 @@ struct Machine {
 // directory; "" for a position outside the dataset.
 std::string ItemFile(const Dataset &dataset, int position);
 
+// The newest item of a dataset: the position whose file was written last
+// (a local machine), the last position (an ftp machine, whose files are
+// not listed); 0 when no position holds a file.
+int NewestPosition(const Machine &machine, const Dataset &dataset);
+
 // Adds (replacing one of the same name) or removes a dataset of the local
 // machine's registry.  false with `why`.
 [[nodiscard]] bool RegisterLocal(const Dataset &dataset, std::string &why);
