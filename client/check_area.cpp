@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "client/client.h"
+#include "client/health.h"
 #include "client/internal.h"
 #include "host/host.h"
 #include "posix/posix.h"
@@ -279,7 +280,7 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
     else
       copy = Format("RASDUP %s/%s.%d LOC/%s.%d BAND=%s %s %s TWIN=0 MAG=%d %d ", r.Group, r.Descriptor, c.CrntArea,
                     r.Descriptor, work, band, size, style, copy_l, copy_e);
-    (void)Exec(copy.c_str());
+    health::CommandRan(health::Command::kCopy, Exec(copy.c_str()));
     if (a.Show)
       display = Format("RASVUE LOC/%s.%d %d LATLON=%6.1f %6.1f MAG=%d %d BAND=%s GRAY=%s TWIN=0 REF='ZRNG AUTO'",
                        r.Descriptor, work, a.NxtFrame, a.Lat, a.Lon, display_l, display_e, band, a.Gray);
@@ -290,10 +291,11 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
   if (!display.empty()) {
     if (a.SUname[0] != '\0' && std::strcmp(a.SUname, "NONE") != 0) display += Format(" SU=%s", a.SUname);
     display_status = Exec(display.c_str());
+    health::CommandRan(health::Command::kDisplay, display_status);
   }
 
   std::string user = UserCommand(r, c, a.NxtWS);
-  if (!user.empty()) (void)Exec(user.c_str());
+  if (!user.empty()) health::CommandRan(health::Command::kUser, Exec(user.c_str()));
 
   if (a.Store) {
     a.NxtWS = client_internal::NextInRing(a.NxtWS, a.BegWS, a.EndWS);

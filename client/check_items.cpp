@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "client/client.h"
+#include "client/health.h"
 #include "client/internal.h"
 #include "host/host.h"
 #include "posix/posix.h"
@@ -24,7 +25,7 @@ std::int64_t ItemStamp(const ServerRec &s) {
 }
 
 void RunUserCommand(const ClientRec &r) {
-  if (std::strcmp(r.UserCmd, "NONE") != 0) (void)Exec(r.UserCmd);
+  if (std::strcmp(r.UserCmd, "NONE") != 0) health::CommandRan(health::Command::kUser, Exec(r.UserCmd));
 }
 
 // The last-loaded fields of a record after it took a server item.
@@ -73,7 +74,7 @@ unsigned CheckGrid(ClientRec *Client, const ServerRec &Server) {
   std::string copy = "MESHDUP " + std::string(r.Group) + "/" + r.Descriptor + "." + std::to_string(s.currentNum) +
                      " LOC/" + r.Descriptor + "." + std::to_string(target) + " DEL=" + (g.DestDel ? "YES" : "NO") +
                      " NUM=" + std::to_string(g.NumMatch);
-  (void)Exec(copy.c_str());
+  health::CommandRan(health::Command::kCopy, Exec(copy.c_str()));
   RunUserCommand(r);
   return changed;
 }
@@ -97,7 +98,7 @@ unsigned CheckPnts(ClientRec *Client, const ServerRec &Server) {
   std::string copy = "OBSDUP " + from + " LOC/" + r.Descriptor + "." + std::to_string(p.NxtWS - p.BegWS + 1) +
                      " DELETE=" + (p.DestDel ? "YES" : "NO");
   p.NxtWS = client_internal::NextInRing(p.NxtWS, p.BegWS, p.EndWS);
-  (void)Exec(copy.c_str());
+  health::CommandRan(health::Command::kCopy, Exec(copy.c_str()));
   RunUserCommand(r);
   return kChangedLastItem | kChangedNextWork;
 }
@@ -130,7 +131,7 @@ unsigned CheckText(ClientRec *Client, const ServerRec &Server, const char *Serve
     at = end + 1;
   }
   command += " " + client_internal::ShellQuote(t.From) + " " + client_internal::ShellQuote(t.To);
-  (void)posix::RunShell(command.c_str());
+  health::CommandRan(health::Command::kCopy, posix::RunShell(command.c_str()));
   if (verbose > 1) std::printf("%s\n", command.c_str());
   LogCommandLine(command);
   RunUserCommand(r);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "client/client.h"
+#include "client/health.h"
 #include "client/internal.h"
 #include "host/host.h"
 #include "posix/posix.h"
@@ -156,6 +157,7 @@ bool ReadCompareText(std::string &text) {
     rc = errno;
   }
   Tveprintf("%s: %s; nothing compared.\n", kCompareFile, posix::ErrorText(rc).c_str());
+  health::NotCompared(health::kNotCompared, std::string(kCompareFile) + ": " + posix::ErrorText(rc));
   return false;
 }
 
@@ -165,8 +167,12 @@ bool ApplyImage(const CompareRec &image, ClientTable &table) {
   std::int64_t stamp = 0;
   getTimeStamp(image.ImageDate, image.ImageTime, &stamp);
   bool stored = true;
+  health::Applied();
   for (int n : table.Active(AREA)) {
-    unsigned changed = CheckArea(image, stamp, n, table.Record(n), table);
+    ClientRec *record = table.Record(n);
+    health::Examining(n, *record);
+    unsigned changed = CheckArea(image, stamp, n, record, table);
+    if (changed & kChangedLastItem) health::Taken(record->LastItem);
     if (changed && table.Merge(n, changed) != kClientOk) stored = false;
   }
   return stored;
@@ -202,8 +208,12 @@ int CompareV1() {
         client_internal::ReadV1Images(text, [&](const CompareRec &image) {
           if (!ApplyImage(image, table)) result = kClientFailed;
         });
+      else
+        health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be read");
     }
     CloseVarnekDB(&file);
+  } else {
+    health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be opened");
   }
   if (verbose > 1) std::printf("Compare VARNEK V1 complete ...\n");
   return result;
@@ -216,6 +226,7 @@ int CompareV2(const char *ServerIP, const char *ServerAddress, const RouteTable 
     std::FILE *fp = openServerFileForRead(kCompareFile);
     if (!fp) {
       std::printf("Fail to open Varnek II server file.\n");
+      health::NotCompared(health::kNotCompared, std::string(kCompareFile) + " cannot be read as an availability file");
     } else {
       std::vector<ServerRec> servers(kServerRecords);
       std::vector<int> results(kServerRecords);
@@ -252,17 +263,24 @@ int CompareV2(const char *ServerIP, const char *ServerAddress, const RouteTable 
             if (!ApplyImage(image, table)) result = kClientFailed;
             continue;
           }
+          health::Applied();
           for (int c : table.Active(s.DataType)) {
             ClientRec *record = table.Record(c);
+            health::Examining(c, *record);
             unsigned changed = s.DataType == MD     ? CheckPnts(record, s)
                                : s.DataType == GRID ? CheckGrid(record, s)
                                                     : CheckText(record, s, ServerAddress);
+            if (changed & kChangedLastItem) health::Taken(record->LastItem);
             if (changed && table.Merge(c, changed) != kClientOk) result = kClientFailed;
           }
         }
+      } else {
+        health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be read");
       }
     }
     CloseVarnekDB(&file);
+  } else {
+    health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be opened");
   }
   if (verbose > 1) std::printf("Compare VARNEK V2 complete ...\n");
   return result;

@@ -8,12 +8,14 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "client/client.h"
+#include "client/health.h"
 #include "client/internal.h"
 #include "host/host.h"
 #include "posix/posix.h"
@@ -70,7 +72,12 @@ bool AnotherCycleRuns() {
 // could not be made for want of the route table (reported), or a changed
 // record could not be written back.
 bool CompareServer(const ServerListRec &entry) {
-  if (QOLAreadAvailFile(entry.group, entry.Version) != 0) return true;  // a failed fetch skips this server
+  auto start = std::chrono::steady_clock::now();
+  int fetched = QOLAreadAvailFile(entry.group, entry.Version);
+  health::Fetched(fetched, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+  if (entry.Version != 1 && entry.Version != 2)
+    health::NotCompared(health::kNotCompared, "unknown availability file version " + std::to_string(entry.Version));
+  if (fetched != 0) return true;  // a failed fetch skips this server
   if (entry.Version == 1) return CompareV1() == kClientOk;
   if (entry.Version != 2) {
     if (verbose > 0) std::printf("Unknown VARNEK version number ...\n");
@@ -82,6 +89,7 @@ bool CompareServer(const ServerListRec &entry) {
   std::string path;
   if (LoadRouteTable(routes, path) != kClientOk) {
     std::printf("Fail to open %s for read\n", path.c_str());
+    health::NotCompared(health::kNoRoute, "Fail to open " + path + " for read");
     return false;
   }
   std::string ip = routes.Lookup(entry.group);
@@ -103,16 +111,21 @@ int Cycle() {
   }
 
   int result = kClientOk;
+  health::BeginPass(tv::Now());
   DBase list;
   if (OpenVarnekDBForRead(&list, kServerListFile, kServerListFileText)) {
     for (int n = 0; n <= kServerListRecords; ++n) {
       ServerListRec entry;
       if (ReadServerListRec(&list, n, &entry) != 0) continue;
       if (entry.Address[0] == '\0' || entry.group[0] == '\0') continue;
+      health::BeginServer(n, entry, tv::Now());
       if (!CompareServer(entry)) result = kClientFailed;
     }
     CloseVarnekDB(&list);
   }
+  // The health file is a report of the pass: its failure is reported, and
+  // the pass's own status stands.
+  (void)health::EndPass(result, tv::Now());
   (void)posix::Unlink(kCyclePidFile);
   if (verbose > 0) std::printf("Complete cycle transfer ...\n");
   return result;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "client/health.h"
 #include "tests/client/cycle_fixture.h"
 
 namespace test_cycle {
@@ -156,6 +157,30 @@ TEST_F(BackgroundTest, LoopKilledInTheMiddleOfACycleLeavesALockTheNextCycleTakes
   EXPECT_NE(r.err.find("Check using kill failed: No such process"), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("Complete cycle transfer ..."), std::string::npos);
   EXPECT_FALSE(testing_support::Exists(dir_ / kCyclePidFile));
+}
+
+TEST_F(BackgroundTest, PassKilledHalfWayLeavesThePreviousHealthFile) {
+  extra_env_["VARNEK_TEST_NOW"] = "1704110400";
+  ASSERT_EQ(Vkc({"CYCLE"}).status, 0);
+  char byte;
+  ASSERT_EQ(::read(notify_, &byte, 1), 1);  // that cycle's fetch
+  const std::string before = testing_support::ReadFile(dir_ / health::kHealthFile);
+  ASSERT_NE(before.find("pass 1704110400 "), std::string::npos) << before;
+
+  ASSERT_EQ(mkfifo((dir_ / "hold").c_str(), 0600), 0);
+  int hold = ::open((dir_ / "hold").c_str(), O_RDWR);  // the fetch waits until this is closed
+  ASSERT_GE(hold, 0);
+  extra_env_["FAKEHOST_HOLD"] = dir_ / "hold";
+  extra_env_["VARNEK_TEST_NOW"] = "1704200000";
+  StartLoop("5");
+  AwaitFetches(1);  // the loop's pass is inside its fetch now
+  (void)Vkc({"OFF"});
+  EXPECT_EQ(AwaitLoopEnd(), 128 + SIGKILL);
+  ::close(hold);
+  EXPECT_EQ(testing_support::ReadFile(dir_ / health::kHealthFile), before);
+  health::HealthFile file;
+  std::string why;
+  EXPECT_EQ(health::ReadHealth((dir_ / health::kHealthFile).c_str(), file, why), health::kHealthOk) << why;
 }
 
 }  // namespace
