@@ -75,16 +75,20 @@ bool ReadState(LoopState &state) {
 
 // Writes the loop's state and its page: the frames' pictures shown one
 // after the other at the dwell rate while the loop runs, the first frame
-// alone when it does not.
+// alone when it does not (only frames that have a picture).
 bool WriteState(const LoopState &state) {
   std::string text = std::to_string(state.on ? 1 : 0) + " " + std::to_string(state.dwell_ms);
   for (int f : state.frames) text += " " + std::to_string(f);
   if (!WriteText(FramesDir() + "/LOOP.TXT", text + "\n")) return false;
+  // The page cycles through the frames that have been drawn; a frame of
+  // the loop that holds nothing yet has no picture to show.
   std::string list;
   for (int f : state.frames) {
     char name[32];
-    std::snprintf(name, sizeof name, "\"frame%04d.png\"", f);
-    list += (list.empty() ? "" : ",") + std::string(name);
+    std::snprintf(name, sizeof name, "frame%04d.png", f);
+    struct stat st;
+    if (stat((FramesDir() + "/" + name).c_str(), &st) != 0) continue;
+    list += (list.empty() ? "\"" : ",\"") + std::string(name) + "\"";
   }
   std::string page =
       "<!doctype html>\n<html><head><meta charset=\"utf-8\"><title>Frame loop</title></head>\n"

@@ -1,0 +1,164 @@
+// Two machines end to end: tools/scenario run in a temporary directory
+// inside a session the test holds, then its outcomes checked (not its
+// output): the client's copies, the frames' directories, the frame
+// pictures, the log, a quiet cycle, and the follower's frames.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/support.h"
+
+namespace {
+
+using testing_support::Exists;
+using testing_support::FakeSession;
+using testing_support::ReadFile;
+using testing_support::RunProgram;
+using testing_support::RunResult;
+using testing_support::TempDir;
+
+// 2024-06-21 15:00:00 UTC: the images are of that day (2024173).
+constexpr const char *kNow = "1718982000";
+constexpr int kDay = 2024173;
+
+std::uint32_t BigEndian(const std::string &s, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
+  return v;
+}
+
+int Count(const std::string &text, const std::string &what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    session_ = new FakeSession(12);
+    scratch_ = dir_->path() + "/run";
+    result_ = new RunResult(RunProgram({"/bin/bash", VARNEK_SOURCE_DIR "/tools/scenario", testing_support::BinDir(),
+                                        VARNEK_KIT_BIN_DIR, scratch_},
+                                       dir_->path(), Env(), 120000));
+  }
+  static void TearDownTestSuite() {
+    delete result_;
+    delete session_;
+    delete dir_;
+  }
+  static testing_support::EnvChanges Env() {
+    return {{"TVENV_POSUC", std::to_string(session_->id())},
+            {"VARNEK_SCENARIO_SESSION", "1"},
+            {"VARNEK_TEST_NOW", kNow},
+            {"TZ", "UTC"}};
+  }
+  // Frame f's directory words 1 and 2 (date, time) as "date time".
+  static std::string Frame(int f) {
+    RunResult r = RunProgram({testing_support::ProgramPath("tvprobe"), "GETFRM", std::to_string(f)}, dir_->path(),
+                             Env());
+    std::string prefix = "getfrm=0 ";
+    return r.out.rfind(prefix, 0) == 0 ? r.out.substr(prefix.size(), r.out.size() - prefix.size() - 1) : r.out;
+  }
+  static std::string Server(const std::string &file) { return ReadFile(scratch_ + "/server/tavrin/data/" + file); }
+  static std::string Client(const std::string &file) { return ReadFile(scratch_ + "/client/" + file); }
+
+  static TempDir *dir_;
+  static FakeSession *session_;
+  static std::string scratch_;
+  static RunResult *result_;
+};
+
+TempDir *EndToEndTest::dir_ = nullptr;
+FakeSession *EndToEndTest::session_ = nullptr;
+std::string EndToEndTest::scratch_;
+RunResult *EndToEndTest::result_ = nullptr;
+
+TEST_F(EndToEndTest, TheScenarioRunsThrough) {
+  EXPECT_EQ(result_->status, 0) << result_->out << result_->err;
+  EXPECT_FALSE(result_->timed_out);
+  EXPECT_EQ(result_->out.find("(exit status"), std::string::npos) << result_->out;
+}
+
+TEST_F(EndToEndTest, CopiesAreByteIdenticalAtTheirRingPositions) {
+  // Image ring 1..6: the first cycle took image 2 (the newest), the second
+  // image 3.  Point data and grid rings take each new item in turn.
+  const std::pair<const char *, const char *> copies[] = {
+      {"tavrin/data/LOC/G8IR/AREA0001", "AREA0002"}, {"tavrin/data/LOC/G8IR/AREA0002", "AREA0003"},
+      {"tavrin/data/LOC/SFC/MDXX0001", "MDXX0001"},  {"tavrin/data/LOC/SFC/MDXX0002", "MDXX0002"},
+      {"tavrin/data/LOC/ETA/GRID0001", "GRID0001"},  {"tavrin/data/LOC/ETA/GRID0002", "GRID0002"}};
+  for (const auto &[local, remote] : copies) {
+    ASSERT_TRUE(Exists(scratch_ + "/client/" + local)) << local;
+    EXPECT_EQ(Client(local), Server(remote)) << local << " is not " << remote;
+  }
+  EXPECT_FALSE(Exists(scratch_ + "/client/tavrin/data/LOC/G8IR/AREA0003"));
+  EXPECT_FALSE(Exists(scratch_ + "/client/tavrin/data/LOC/SFC/MDXX0003"));
+  EXPECT_FALSE(Exists(scratch_ + "/client/tavrin/data/LOC/ETA/GRID0003"));
+}
+
+TEST_F(EndToEndTest, TheTextProductCameThroughFtp) {
+  if (result_->out.find("(no text record") != std::string::npos)
+    GTEST_SKIP() << "the ftp client (Debian package ftp) or the ftp server (python3-pyftpdlib) is missing; "
+                    "tools/setup installs them";
+  ASSERT_TRUE(Exists(scratch_ + "/client/work/BULLETIN.TXT"));
+  EXPECT_EQ(Client("work/BULLETIN.TXT"), Server("BULLETIN.TXT"));
+}
+
+TEST_F(EndToEndTest, FramesHoldTheImagesAndTheFollowerLinesUp) {
+  const std::string day = std::to_string(kDay);
+  // Record 1 displays its copies in frames 1..4; record 4 follows it into
+  // frames 5..8 with the same image times, and LOAD put the older 12:00
+  // image of record 4 into an empty frame of its loop.
+  EXPECT_EQ(Frame(1), day + " 123000");
+  EXPECT_EQ(Frame(2), day + " 130000");
+  EXPECT_EQ(Frame(5), Frame(1));
+  EXPECT_EQ(Frame(6), Frame(2));
+  EXPECT_EQ(Frame(8), day + " 120000");
+  EXPECT_EQ(Frame(3), "0 0");
+  EXPECT_EQ(Frame(7), "0 0");
+}
+
+TEST_F(EndToEndTest, EachDisplayedFrameHasAPictureOfTheMagnifiedSize) {
+  // 240 x 240 images shown with MAG=4 2: 960 lines of 480 elements.
+  for (int f : {1, 2, 5, 6, 8}) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame%04d.png", f);
+    std::string png = Client(std::string("tavrin/frames/") + name);
+    ASSERT_GT(png.size(), 33u) << name;
+    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << name;
+    EXPECT_EQ(png.substr(12, 4), "IHDR") << name;
+    EXPECT_EQ(BigEndian(png, 16), 480u) << name;
+    EXPECT_EQ(BigEndian(png, 20), 960u) << name;
+    EXPECT_NE(png.find("IEND"), std::string::npos) << name;
+  }
+  EXPECT_FALSE(Exists(scratch_ + "/client/tavrin/frames/frame0003.png"));
+  // The loop runs over record 1's frames that hold images.
+  std::string page = Client("tavrin/frames/loop.html");
+  EXPECT_NE(page.find("const frames = [\"frame0001.png\",\"frame0002.png\"];"), std::string::npos) << page;
+  EXPECT_NE(page.find("const running = true;"), std::string::npos) << page;
+}
+
+TEST_F(EndToEndTest, TheLogHoldsEachCheckOnceAndTheQuietCycleCopiedNothing) {
+  std::string log = Client("work/PRINTLOG");
+  EXPECT_EQ(Count(log, "CheckArea  I  Loading new image: 2"), 2);  // record 1, then its follower
+  EXPECT_EQ(Count(log, "CheckArea  I  Loading new image: 3"), 2);
+  EXPECT_EQ(Count(log, "CheckPnts  I  Loading new MD file: 1"), 1);
+  EXPECT_EQ(Count(log, "CheckPnts  I  Loading new MD file: 2"), 1);
+  EXPECT_EQ(Count(log, "CheckGrid  I  Loading new grid: 1"), 1);
+  EXPECT_EQ(Count(log, "CheckGrid  I  Loading new grid: 2"), 1);
+  // Three cycles fetched the table; after the third fetch (nothing new)
+  // the log holds no copy, only the operator's LOAD and LOOP.
+  EXPECT_EQ(Count(log, "PEEKTX RTIM/VKS DEV=T COMPARE2"), 3);
+  std::string after = log.substr(log.rfind("PEEKTX RTIM/VKS DEV=T COMPARE2"));
+  for (const char *copy : {"RASDUP", "OBSDUP", "MESHDUP", "VKTransfer", "Loading new"})
+    EXPECT_EQ(after.find(copy), std::string::npos) << copy << " after the quiet cycle:\n" << after;
+}
+
+}  // namespace
