@@ -23,8 +23,9 @@ using testing_support::RunProgram;
 using testing_support::RunResult;
 using testing_support::TempDir;
 
-// 2024-06-21 15:00:00 UTC: the images are of that day (2024173).
-constexpr const char *kNow = "1718982000";
+// 2024-06-21 15:10:00 UTC: the images were taken at 14:00, 14:30 and
+// 15:00 of that day (2024173).
+constexpr const char *kNow = "1718982600";
 constexpr int kDay = 2024173;
 
 std::uint32_t BigEndian(const std::string &s, std::size_t at) {
@@ -84,7 +85,9 @@ RunResult *EndToEndTest::result_ = nullptr;
 TEST_F(EndToEndTest, TheScenarioRunsThrough) {
   EXPECT_EQ(result_->status, 0) << result_->out << result_->err;
   EXPECT_FALSE(result_->timed_out);
-  EXPECT_EQ(result_->out.find("(exit status"), std::string::npos) << result_->out;
+  // Every command succeeded but the health check after the server failed.
+  EXPECT_EQ(Count(result_->out, "(exit status"), 1) << result_->out;
+  EXPECT_NE(result_->out.find("fetch-failed (status 1)\n(exit status 2)"), std::string::npos) << result_->out;
 }
 
 TEST_F(EndToEndTest, CopiesAreByteIdenticalAtTheirRingPositions) {
@@ -114,13 +117,13 @@ TEST_F(EndToEndTest, TheTextProductCameThroughFtp) {
 TEST_F(EndToEndTest, FramesHoldTheImagesAndTheFollowerLinesUp) {
   const std::string day = std::to_string(kDay);
   // Record 1 displays its copies in frames 1..4; record 4 follows it into
-  // frames 5..8 with the same image times, and LOAD put the older 12:00
+  // frames 5..8 with the same image times, and LOAD put the older 14:00
   // image of record 4 into an empty frame of its loop.
-  EXPECT_EQ(Frame(1), day + " 123000");
-  EXPECT_EQ(Frame(2), day + " 130000");
+  EXPECT_EQ(Frame(1), day + " 143000");
+  EXPECT_EQ(Frame(2), day + " 150000");
   EXPECT_EQ(Frame(5), Frame(1));
   EXPECT_EQ(Frame(6), Frame(2));
-  EXPECT_EQ(Frame(8), day + " 120000");
+  EXPECT_EQ(Frame(8), day + " 140000");
   EXPECT_EQ(Frame(3), "0 0");
   EXPECT_EQ(Frame(7), "0 0");
 }
@@ -159,6 +162,16 @@ TEST_F(EndToEndTest, TheLogHoldsEachCheckOnceAndTheQuietCycleCopiedNothing) {
   std::string after = log.substr(log.rfind("PEEKTX RTIM/VKS DEV=T COMPARE2"));
   for (const char *copy : {"RASDUP", "OBSDUP", "MESHDUP", "VKTransfer", "Loading new"})
     EXPECT_EQ(after.find(copy), std::string::npos) << copy << " after the quiet cycle:\n" << after;
+}
+
+TEST_F(EndToEndTest, HealthShowsTheFailedServerAfterItsTableWentAway) {
+  // The last cycle of the run could not fetch the server's table: every
+  // record is still on time (10 to 40 minutes old), the server is failing.
+  RunResult r = RunProgram({testing_support::ProgramPath("vkhealth"), scratch_ + "/client/work"}, dir_->path(), Env());
+  EXPECT_EQ(r.status, 2) << r.out << r.err;
+  EXPECT_NE(r.out.find("fetch-failed"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("late"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("stalled"), std::string::npos) << r.out;
 }
 
 }  // namespace
