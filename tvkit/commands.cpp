@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "kit/kit.h"
 #include "posix/posix.h"
 #include "tvkit/tvkit.h"
 
@@ -137,12 +139,101 @@ int Setreg() {
   return RegisterLocal(d, why) ? 0 : Fail("SETREG", why);
 }
 
+namespace {
+
+// The keywords of a copy, as the client passes them.
+struct CopyKeys {
+  bool replace = true;      // DEL / DELETE: an item already at the destination is replaced
+  int lines = 0, elements = 0;  // SIZE: the centred part of an image to copy; 0 the whole
+  int grids = 0;            // NUM: the most grids copied (the kit's grid files hold one)
+};
+
+bool YesNo(const std::string &text, bool &value) {
+  if (text == "YES" || text == "Y" || text == "TRUE" || text == "T") return value = true, true;
+  if (text == "NO" || text == "N" || text == "FALSE" || text == "F") return value = false, true;
+  return false;
+}
+
+bool WholeNumber(const std::string &text, int &value) {
+  char *end = nullptr;
+  errno = 0;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || v < -99999 || v > 99999) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+// Reads and checks SIZE, BAND, MAG, DEL/DELETE and NUM.  BAND and MAG
+// are checked only: the kit's images stand for any band, and a copy keeps
+// the server's pixels (the display magnifies).  false with `why`.
+bool ReadCopyKeys(std::string_view word, CopyKeys &keys, std::string &why) {
+  std::string del = Key("DEL"), dele = Key("DELETE");
+  if (!del.empty() && !YesNo(del, keys.replace)) return why = "DEL=" + del + " is not YES or NO", false;
+  if (!dele.empty() && !YesNo(dele, keys.replace)) return why = "DELETE=" + dele + " is not YES or NO", false;
+  std::string band = Key("BAND");
+  int n = 0;
+  if (!band.empty() && band != "ALL" && (!WholeNumber(band, n) || n < 1 || n > 36))
+    return why = "BAND=" + band + " is not ALL or a band 1 to 36", false;
+  for (int i = 1; i <= 2; ++i) {
+    std::string mag = Key("MAG", i);
+    if (!mag.empty() && (!WholeNumber(mag, n) || n == 0 || n < -16 || n > 16))
+      return why = "MAG=" + mag + " is not a magnification -16 to 16 (not 0)", false;
+  }
+  std::string size = Key("SIZE"), size2 = Key("SIZE", 2);
+  if (!size.empty() && size != "ALL" && size != "SAME") {
+    if (!WholeNumber(size, keys.lines) || !WholeNumber(size2.empty() ? size : size2, keys.elements))
+      return why = "SIZE=" + size + (size2.empty() ? "" : " " + size2) + " is not ALL, SAME or lines elements", false;
+    // 0, -1 (the server's size) and -99 (all) copy the whole image.
+    if (keys.lines <= 0 || keys.elements <= 0) {
+      if ((keys.lines != 0 && keys.lines != -1 && keys.lines != -99) ||
+          (keys.elements != 0 && keys.elements != -1 && keys.elements != -99))
+        return why = "SIZE=" + size + " " + size2 + " is not a size", false;
+      keys.lines = keys.elements = 0;
+    }
+  }
+  std::string num = Key("NUM");
+  if (!num.empty() && (word != "MESHDUP" || !WholeNumber(num, keys.grids) || keys.grids < 1))
+    return why = "NUM=" + num + " is not a number of grids from 1", false;
+  return true;
+}
+
+// An image's centred part of `lines` x `elements` (no larger than the
+// image) written as an AREA file of its own.  false with `why`.
+bool CopyImagePart(const std::string &from, const std::string &to, int lines, int elements, std::string &why) {
+  kit::AreaImage image;
+  if (!kit::ReadAreaFile(from, image, why)) return false;
+  if (lines >= image.lines && elements >= image.elements) return CopyFile(from, to, why);
+  lines = std::min(lines, image.lines);
+  elements = std::min(elements, image.elements);
+  posix::File file;
+  std::int32_t words[64];
+  if (posix::OpenRegular(from.c_str(), O_RDONLY, file) != 0 ||
+      posix::ReadAt(file.fd(), 0, words, sizeof words) != static_cast<ssize_t>(sizeof words))
+    return why = "cannot read " + from, false;
+  words[8] = lines;
+  words[9] = elements;
+  words[33] = static_cast<std::int32_t>(sizeof words);
+  std::string bytes(reinterpret_cast<const char *>(words), sizeof words);
+  const int top = (image.lines - lines) / 2, left = (image.elements - elements) / 2;
+  for (int l = 0; l < lines; ++l)
+    bytes.append(reinterpret_cast<const char *>(image.pixels.data()) +
+                     static_cast<std::size_t>(top + l) * static_cast<std::size_t>(image.elements) +
+                     static_cast<std::size_t>(left),
+                 static_cast<std::size_t>(elements));
+  return kit::WriteWholeFile(to, bytes.data(), bytes.size(), why);
+}
+
+}  // namespace
+
 int Dup(std::string_view word) {
   const char *w = word == "RASDUP" ? "RASDUP" : word == "OBSDUP" ? "OBSDUP" : "MESHDUP";
+  const char *type = word == "RASDUP" ? "AREA" : word == "OBSDUP" ? "MD" : "GRID";
   std::string from_name, to_name, why;
   int from_pos = 0, to_pos = 0;
   if (!SplitItem(Arg(1), from_name, from_pos) || !SplitItem(Arg(2), to_name, to_pos) || to_pos < 1 || from_pos < 0)
     return Fail(w, "usage: " + std::string(w) + " group/descriptor[.position] LOC/descriptor.position ...");
+  CopyKeys keys;
+  if (!ReadCopyKeys(word, keys, why)) return Fail(w, why);
   Scratch scratch;
   Dataset from, to;
   std::string local;
@@ -155,14 +246,21 @@ int Dup(std::string_view word) {
     if (from_pos == 0) return Fail(w, from_name + " holds no item");
   }
   if (!LocateItem(w, from_name, from_pos, scratch.path, from, local, why)) return Fail(w, why);
+  if (from.type != type) return Fail(w, from_name + " is a dataset of " + from.type + ", not " + type);
   Machine here;
   if (!MachineOf(to_name.substr(0, to_name.find('/')), here, why) || !here.ftp_url.empty() ||
       !FindDataset(here, to_name, to, why))
     return Fail(w, why.empty() ? to_name + " is not a local dataset" : why);
+  if (to.type != type) return Fail(w, to_name + " is a dataset of " + to.type + ", not " + type);
   std::string target = ItemFile(to, to_pos);
   if (target.empty()) return Fail(w, "position " + std::to_string(to_pos) + " lies outside " + to_name);
-  if (!CopyFile(local, here.root + "/tavrin/data/" + target, why)) return Fail(w, why);
-  return 0;
+  target = here.root + "/tavrin/data/" + target;
+  struct stat st;
+  if (!keys.replace && stat(target.c_str(), &st) == 0)
+    return Fail(w, to_name + "." + std::to_string(to_pos) + " holds an item, which DEL=NO keeps");
+  bool copied = keys.lines > 0 ? CopyImagePart(local, target, keys.lines, keys.elements, why)
+                               : CopyFile(local, target, why);
+  return copied ? 0 : Fail(w, why);
 }
 
 int Catalog(std::string_view word) {
