@@ -133,7 +133,7 @@ int Setreg() {
   d.first = std::atoi(Arg(4).c_str());
   d.last = std::atoi(Arg(5).c_str());
   d.where = name;
-  if (action != "ADD" || name.rfind("LOC/", 0) != 0 || name.size() < 5 || d.first < 1 || d.last < d.first ||
+  if (action != "ADD" || name.rfind("LOC/", 0) != 0 || !SafeName(name) || d.first < 1 || d.last < d.first ||
       d.last > 9999 || (d.type != "AREA" && d.type != "MD" && d.type != "GRID"))
     return Fail("SETREG", "usage: SETREG ADD LOC/descriptor AREA|MD|GRID first last, or SETREG DEL LOC/descriptor");
   return RegisterLocal(d, why) ? 0 : Fail("SETREG", why);

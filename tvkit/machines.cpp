@@ -72,11 +72,47 @@ bool ParseInt(const std::string &text, int &value) {
   return true;
 }
 
+// Characters of names and paths in the tables: letters, digits and _-./
+bool PlainPath(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+          c == '.' || c == '/'))
+      return false;
+  return true;
+}
+
+// A dataset's place inside its machine's data directory: relative, and no
+// part of it "." or "..", so that no registry line reaches a file outside.
+bool SafeWhere(std::string_view where) {
+  if (!PlainPath(where) || where.front() == '/') return false;
+  for (std::size_t at = 0; at <= where.size();) {
+    std::size_t end = where.find('/', at);
+    if (end == std::string_view::npos) end = where.size();
+    std::string_view part = where.substr(at, end - at);
+    if (part == ".." || (part == "." && where != ".") || (part.empty() && end != where.size())) return false;
+    at = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SafeName(std::string_view name) {
+  std::size_t slash = name.find('/');
+  return PlainPath(name) && slash != std::string_view::npos && slash > 0 && slash + 1 < name.size() &&
+         name.find('/', slash + 1) == std::string_view::npos && name.substr(slash + 1) != "." &&
+         name.substr(slash + 1) != "..";
+}
+
+namespace {
+
 bool ParseDataset(const std::string &line, Dataset &d) {
   std::vector<std::string> w = Words(line);
   if (w.size() != 5 || w[0].find('/') == std::string::npos || !ParseInt(w[2], d.first) || !ParseInt(w[3], d.last))
     return false;
   if (w[1] != "AREA" && w[1] != "MD" && w[1] != "GRID" && w[1] != "TEXT") return false;
+  if (!SafeName(w[0]) || !SafeWhere(w[4])) return false;
   d.name = w[0];
   d.type = w[1];
   d.where = w[4];

@@ -64,6 +64,10 @@ std::string ItemFile(const Dataset &dataset, int position);
 // not listed); 0 when no position holds a file.
 int NewestPosition(const Machine &machine, const Dataset &dataset);
 
+// A dataset name GROUP/DESCRIPTOR of letters, digits and _-. (the
+// descriptor not "." or ".."), which can name a directory of its own.
+bool SafeName(std::string_view name);
+
 // Adds (replacing one of the same name) or removes a dataset of the local
 // machine's registry.  false with `why`.
 [[nodiscard]] bool RegisterLocal(const Dataset &dataset, std::string &why);
