@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <cstring>
@@ -32,6 +33,21 @@ std::uint32_t BigEndian(const std::string &s, std::size_t at) {
   std::uint32_t v = 0;
   for (int i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
   return v;
+}
+
+// The number of bytes a PNG's image data inflate to; -1 when they do not.
+long Inflated(const std::string &png, std::size_t room) {
+  std::string idat;
+  for (std::size_t at = 8; at + 12 <= png.size();) {
+    std::uint32_t length = BigEndian(png, at);
+    if (at + 12 + length > png.size()) return -1;
+    if (png.compare(at + 4, 4, "IDAT") == 0) idat += png.substr(at + 8, length);
+    at += 12 + length;
+  }
+  std::vector<unsigned char> raw(room + 1);
+  uLongf size = raw.size();
+  if (uncompress(raw.data(), &size, reinterpret_cast<const Bytef *>(idat.data()), idat.size()) != Z_OK) return -1;
+  return static_cast<long>(size);
 }
 
 int Count(const std::string &text, const std::string &what) {
@@ -141,6 +157,7 @@ TEST_F(EndToEndTest, EachDisplayedFrameHasAPictureOfTheMagnifiedSize) {
     EXPECT_EQ(BigEndian(png, 16), 480u) << name;
     EXPECT_EQ(BigEndian(png, 20), 480u) << name;
     EXPECT_NE(png.find("IEND"), std::string::npos) << name;
+    EXPECT_EQ(Inflated(png, 480 * 481), 480 * 481) << name;  // a filter byte, then 480 gray pixels a line
   }
   EXPECT_FALSE(Exists(scratch_ + "/client/tavrin/frames/frame0003.png"));
   // The loop runs over record 1's frames that hold images.
