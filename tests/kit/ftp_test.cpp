@@ -299,4 +299,46 @@ TEST_F(FtpTest, UrlPathIsTakenFromTheLoginDirectory) {
   EXPECT_TRUE(SameBytes(client_data_ + "/LOC/G8IR/AREA0004", machine_data + "/RTIM/G8IR/AREA0001"));
 }
 
+// One cycle of the client, end to end through the kit: the server machine
+// publishes an image with vks, the client fetches the availability table
+// through the ftp machine, sees the image as new and copies it with RASDUP
+// over ftp into its work dataset.
+TEST_F(FtpTest, CycleCopiesANewImageOfAnFtpServerMachine) {
+  ServerImage("RTIM/G8IR/AREA0005", 121500);
+  WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/G8IR AREA 1 10 RTIM/G8IR\nRTIM/VKS TEXT 1 1 VKServerFile\n");
+  EnvChanges server_env = PinnedEnv(server_home_);
+  server_env["TVPATH"] = server_data_ + "/RTIM/G8IR";
+  auto vks = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), ProgramPath("vks"));
+    RunResult r = RunProgram(args, server_data_, server_env);
+    EXPECT_EQ(r.status, 0) << args[1] << ": " << r.err;
+    return r.out;
+  };
+  // An image record complete at its scan line (the client's default
+  // completeness), brought up to date from the arrived image's header.
+  vks({"INSTALL"});
+  EXPECT_EQ(vks({"CREATE", "1", "AREA", "RANGE=1", "10", "STATUS=ACTIVE", "GROUP=RTIM", "NAME=G8IR",
+                 "SATE=G8", "RES=4", "SCAN=100"}),
+            "DONE: CREATE.\n");
+  EXPECT_EQ(vks({"INVOKE", "5", "FPATH=" + server_data_ + "/RTIM/G8IR"}), "DONE: INVOKE.\n");
+
+  RouteRtimTo(Url());
+  auto vkc = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), ProgramPath("vkc"));
+    RunResult r = Client(args, work_);
+    EXPECT_EQ(r.status, 0) << args[1] << ": " << r.out << r.err;
+    return r.out;
+  };
+  vkc({"INSTALL"});
+  vkc({"CREATE", "7", "TYPE=AREA", "NAME=G8IR", "GROUP=RTIM", "STATUS=ACTIVE", "WORK=1", "4"});
+  vkc({"CS", "1", "NAME=srv", "ADDRESS=10.0.0.4", "GROUP=RTIM", "VERSION=2"});
+
+  WriteFile(work_ + "/VKCVerboseLevel", "2\n");  // the host command lines too
+  std::string out = vkc({"CYCLE"});
+  EXPECT_NE(out.find("Complete cycle transfer ...\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("RASDUP RTIM/G8IR.5 LOC/G8IR.1 "), std::string::npos) << out;
+  EXPECT_TRUE(SameBytes(work_ + "/COMPARE2", server_data_ + "/VKServerFile"));
+  EXPECT_TRUE(SameBytes(client_data_ + "/LOC/G8IR/AREA0001", server_data_ + "/RTIM/G8IR/AREA0005"));
+}
+
 }  // namespace
