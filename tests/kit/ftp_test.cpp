@@ -341,4 +341,40 @@ TEST_F(FtpTest, CycleCopiesANewImageOfAnFtpServerMachine) {
   EXPECT_TRUE(SameBytes(client_data_ + "/LOC/G8IR/AREA0001", server_data_ + "/RTIM/G8IR/AREA0005"));
 }
 
+// A text product through the cycle: the TEXT check runs the installed
+// transfer script with the server-list address as its first argument, and
+// an address "host port" has to reach ftp as host and port while the
+// remote and local names stay the script's second and third arguments.
+TEST_F(FtpTest, CycleTransfersANewTextProductWithTheInstalledScript) {
+  std::filesystem::create_directories(server_data_ + "/TEXT");
+  WriteFile(server_data_ + "/TEXT/BULLETIN", AllBytes());
+  WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/VKS TEXT 1 1 VKServerFile\n");
+  auto vks = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), ProgramPath("vks"));
+    RunResult r = RunProgram(args, server_data_, PinnedEnv(server_home_));
+    EXPECT_EQ(r.status, 0) << args[1] << ": " << r.err;
+    return r.out;
+  };
+  // The product's name as the account reaches it, from its login directory.
+  vks({"INSTALL"});
+  EXPECT_EQ(vks({"CREATE", "2", "TEXT", "STATUS=ACTIVE", "FPATH=tavrin/data/TEXT", "FNAME=BULLETIN"}),
+            "DONE: CREATE.\n");
+
+  RouteRtimTo(Url());
+  auto vkc = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), ProgramPath("vkc"));
+    RunResult r = Client(args, work_);
+    EXPECT_EQ(r.status, 0) << args[1] << ": " << r.out << r.err;
+    return r.out;
+  };
+  vkc({"INSTALL"});
+  vkc({"CREATE", "4", "TYPE=TEXT", "STATUS=ACTIVE", "FROM=tavrin/data/TEXT/BULLETIN", "TO=bulletin.txt"});
+  vkc({"CS", "1", "NAME=srv", "ADDRESS=" + Address(), "GROUP=RTIM", "VERSION=2"});
+
+  WriteFile(work_ + "/VKCVerboseLevel", "2\n");
+  std::string out = vkc({"CYCLE"});
+  EXPECT_NE(out.find("./VKTransfer "), std::string::npos) << out;
+  EXPECT_TRUE(SameBytes(work_ + "/bulletin.txt", server_data_ + "/TEXT/BULLETIN")) << out;
+}
+
 }  // namespace
