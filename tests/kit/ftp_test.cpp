@@ -187,13 +187,27 @@ class FtpTest : public ::testing::Test {
     args.insert(args.begin(), KitBin() + "/" + link);
     return Client(args, work_);
   }
-  // An AREA image of the server machine, `relative` to its data directory.
-  void ServerImage(const std::string &relative, int time) {
-    std::filesystem::create_directories(std::filesystem::path(server_data_ + "/" + relative).parent_path());
-    RunResult r = RunProgram({ProgramPath("tvkit"), "AREA", server_data_ + "/" + relative, "2024123", std::to_string(time),
-                              "75", "24", "32", "4"},
+  // An AREA image file (24 lines of 32 elements) made by the kit.
+  void Image(const std::string &path, int time) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    RunResult r = RunProgram({ProgramPath("tvkit"), "AREA", path, "2024123", std::to_string(time), "75", "24", "32", "4"},
                              top_.path(), PinnedEnv(server_home_));
     ASSERT_EQ(r.status, 0) << r.err;
+  }
+  // vks in the server machine's data directory, vkc in the client's working
+  // directory; each must end with status 0.  Standard output.
+  std::string Vks(std::vector<std::string> args, EnvChanges env = {}) {
+    args.insert(args.begin(), ProgramPath("vks"));
+    if (env.empty()) env = PinnedEnv(server_home_);
+    RunResult r = RunProgram(args, server_data_, env);
+    EXPECT_EQ(r.status, 0) << args[1] << ": " << r.err;
+    return r.out;
+  }
+  std::string Vkc(std::vector<std::string> args) {
+    args.insert(args.begin(), ProgramPath("vkc"));
+    RunResult r = Client(args, work_);
+    EXPECT_EQ(r.status, 0) << args[1] << ": " << r.out << r.err;
+    return r.out;
   }
   // The client's route of RTIM to the address 10.0.0.4, and that address's
   // machine.
@@ -237,19 +251,15 @@ std::string AllBytes() {
 
 TEST_F(FtpTest, InstalledScriptsFetchTheAvailabilityTableAndADataFile) {
   // The server machine's availability file, made by vks in its data directory.
-  RunResult r = RunProgram({ProgramPath("vks"), "INSTALL"}, server_data_, PinnedEnv(server_home_));
-  ASSERT_EQ(r.status, 0) << r.err;
-  r = RunProgram({ProgramPath("vks"), "CREATE", "5", "AREA", "RANGE=1", "100", "STATUS=ACTIVE"}, server_data_,
-                 PinnedEnv(server_home_));
-  ASSERT_EQ(r.out, "DONE: CREATE.\n");
+  Vks({"INSTALL"});
+  ASSERT_EQ(Vks({"CREATE", "5", "AREA", "RANGE=1", "100", "STATUS=ACTIVE"}), "DONE: CREATE.\n");
   ASSERT_GT(testing_support::FileSize(server_data_ + "/VKServerFile"), 0);
   std::filesystem::create_directories(server_data_ + "/TEXT");
   WriteFile(server_data_ + "/TEXT/BULLETIN", AllBytes());
 
-  r = Client({ProgramPath("vkc"), "INSTALL"}, work_);
-  ASSERT_EQ(r.status, 0) << r.err;
+  Vkc({"INSTALL"});
 
-  r = Script("VKGetWSAvail", {Address(), "VKServerFile"});
+  RunResult r = Script("VKGetWSAvail", {Address(), "VKServerFile"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(SameBytes(work_ + "/COMPARE", server_data_ + "/VKServerFile"));
 
@@ -266,7 +276,7 @@ TEST_F(FtpTest, InstalledScriptsFetchTheAvailabilityTableAndADataFile) {
 
 TEST_F(FtpTest, RasdupCopiesAnImageOfAnFtpMachineToALocalDataset) {
   WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/G8IR AREA 1 10 RTIM/G8IR\n");
-  ServerImage("RTIM/G8IR/AREA0003", 121500);
+  Image(server_data_ + "/RTIM/G8IR/AREA0003", 121500);
   RouteRtimTo(Url());
   RunResult r = Kit("setreg.k", {"ADD", "LOC/G8IR", "AREA", "1", "4"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -285,12 +295,8 @@ TEST_F(FtpTest, RasdupCopiesAnImageOfAnFtpMachineToALocalDataset) {
 TEST_F(FtpTest, UrlPathIsTakenFromTheLoginDirectory) {
   // A machine in a directory of the account: ftp://host:port/machines/goes.
   std::string machine_data = server_home_ + "/machines/goes/tavrin/data";
-  std::filesystem::create_directories(machine_data + "/RTIM/G8IR");
+  Image(machine_data + "/RTIM/G8IR/AREA0001", 130000);
   WriteFile(machine_data + "/DATASETS.TXT", "RTIM/G8IR AREA 1 10 RTIM/G8IR\n");
-  RunResult made = RunProgram({ProgramPath("tvkit"), "AREA", machine_data + "/RTIM/G8IR/AREA0001", "2024123", "130000",
-                               "75", "24", "32", "4"},
-                              top_.path(), PinnedEnv(server_home_));
-  ASSERT_EQ(made.status, 0) << made.err;
   RouteRtimTo(Url("/machines/goes"));
   ASSERT_EQ(Kit("setreg.k", {"ADD", "LOC/G8IR", "AREA", "1", "4"}).status, 0);
 
@@ -304,37 +310,25 @@ TEST_F(FtpTest, UrlPathIsTakenFromTheLoginDirectory) {
 // through the ftp machine, sees the image as new and copies it with RASDUP
 // over ftp into its work dataset.
 TEST_F(FtpTest, CycleCopiesANewImageOfAnFtpServerMachine) {
-  ServerImage("RTIM/G8IR/AREA0005", 121500);
+  Image(server_data_ + "/RTIM/G8IR/AREA0005", 121500);
   WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/G8IR AREA 1 10 RTIM/G8IR\nRTIM/VKS TEXT 1 1 VKServerFile\n");
   EnvChanges server_env = PinnedEnv(server_home_);
   server_env["TVPATH"] = server_data_ + "/RTIM/G8IR";
-  auto vks = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), ProgramPath("vks"));
-    RunResult r = RunProgram(args, server_data_, server_env);
-    EXPECT_EQ(r.status, 0) << args[1] << ": " << r.err;
-    return r.out;
-  };
   // An image record complete at its scan line (the client's default
   // completeness), brought up to date from the arrived image's header.
-  vks({"INSTALL"});
-  EXPECT_EQ(vks({"CREATE", "1", "AREA", "RANGE=1", "10", "STATUS=ACTIVE", "GROUP=RTIM", "NAME=G8IR",
+  Vks({"INSTALL"});
+  EXPECT_EQ(Vks({"CREATE", "1", "AREA", "RANGE=1", "10", "STATUS=ACTIVE", "GROUP=RTIM", "NAME=G8IR",
                  "SATE=G8", "RES=4", "SCAN=100"}),
             "DONE: CREATE.\n");
-  EXPECT_EQ(vks({"INVOKE", "5", "FPATH=" + server_data_ + "/RTIM/G8IR"}), "DONE: INVOKE.\n");
+  EXPECT_EQ(Vks({"INVOKE", "5", "FPATH=" + server_data_ + "/RTIM/G8IR"}, server_env), "DONE: INVOKE.\n");
 
   RouteRtimTo(Url());
-  auto vkc = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), ProgramPath("vkc"));
-    RunResult r = Client(args, work_);
-    EXPECT_EQ(r.status, 0) << args[1] << ": " << r.out << r.err;
-    return r.out;
-  };
-  vkc({"INSTALL"});
-  vkc({"CREATE", "7", "TYPE=AREA", "NAME=G8IR", "GROUP=RTIM", "STATUS=ACTIVE", "WORK=1", "4"});
-  vkc({"CS", "1", "NAME=srv", "ADDRESS=10.0.0.4", "GROUP=RTIM", "VERSION=2"});
+  Vkc({"INSTALL"});
+  Vkc({"CREATE", "7", "TYPE=AREA", "NAME=G8IR", "GROUP=RTIM", "STATUS=ACTIVE", "WORK=1", "4"});
+  Vkc({"CS", "1", "NAME=srv", "ADDRESS=10.0.0.4", "GROUP=RTIM", "VERSION=2"});
 
   WriteFile(work_ + "/VKCVerboseLevel", "2\n");  // the host command lines too
-  std::string out = vkc({"CYCLE"});
+  std::string out = Vkc({"CYCLE"});
   EXPECT_NE(out.find("Complete cycle transfer ...\n"), std::string::npos) << out;
   EXPECT_NE(out.find("RASDUP RTIM/G8IR.5 LOC/G8IR.1 "), std::string::npos) << out;
   EXPECT_TRUE(SameBytes(work_ + "/COMPARE2", server_data_ + "/VKServerFile"));
@@ -349,30 +343,18 @@ TEST_F(FtpTest, CycleTransfersANewTextProductWithTheInstalledScript) {
   std::filesystem::create_directories(server_data_ + "/TEXT");
   WriteFile(server_data_ + "/TEXT/BULLETIN", AllBytes());
   WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/VKS TEXT 1 1 VKServerFile\n");
-  auto vks = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), ProgramPath("vks"));
-    RunResult r = RunProgram(args, server_data_, PinnedEnv(server_home_));
-    EXPECT_EQ(r.status, 0) << args[1] << ": " << r.err;
-    return r.out;
-  };
   // The product's name as the account reaches it, from its login directory.
-  vks({"INSTALL"});
-  EXPECT_EQ(vks({"CREATE", "2", "TEXT", "STATUS=ACTIVE", "FPATH=tavrin/data/TEXT", "FNAME=BULLETIN"}),
+  Vks({"INSTALL"});
+  EXPECT_EQ(Vks({"CREATE", "2", "TEXT", "STATUS=ACTIVE", "FPATH=tavrin/data/TEXT", "FNAME=BULLETIN"}),
             "DONE: CREATE.\n");
 
   RouteRtimTo(Url());
-  auto vkc = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), ProgramPath("vkc"));
-    RunResult r = Client(args, work_);
-    EXPECT_EQ(r.status, 0) << args[1] << ": " << r.out << r.err;
-    return r.out;
-  };
-  vkc({"INSTALL"});
-  vkc({"CREATE", "4", "TYPE=TEXT", "STATUS=ACTIVE", "FROM=tavrin/data/TEXT/BULLETIN", "TO=bulletin.txt"});
-  vkc({"CS", "1", "NAME=srv", "ADDRESS=" + Address(), "GROUP=RTIM", "VERSION=2"});
+  Vkc({"INSTALL"});
+  Vkc({"CREATE", "4", "TYPE=TEXT", "STATUS=ACTIVE", "FROM=tavrin/data/TEXT/BULLETIN", "TO=bulletin.txt"});
+  Vkc({"CS", "1", "NAME=srv", "ADDRESS=" + Address(), "GROUP=RTIM", "VERSION=2"});
 
   WriteFile(work_ + "/VKCVerboseLevel", "2\n");
-  std::string out = vkc({"CYCLE"});
+  std::string out = Vkc({"CYCLE"});
   EXPECT_NE(out.find("./VKTransfer "), std::string::npos) << out;
   EXPECT_TRUE(SameBytes(work_ + "/bulletin.txt", server_data_ + "/TEXT/BULLETIN")) << out;
 }
