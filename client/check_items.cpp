@@ -119,17 +119,12 @@ unsigned CheckText(ClientRec *Client, const ServerRec &Server, const char *Serve
   r.LastDate = Server.fileMdate;
   r.LastTime = Server.fileMtime;
 
-  // The installed transfer script, run straight through the shell: every
-  // argument quoted, but the address word by word, so that "host port"
-  // still reaches the file-transfer client as two words.
-  std::string command = "./VKTransfer";
-  std::string_view address = ServerAddress ? ServerAddress : "";
-  for (std::size_t at = 0; at < address.size();) {
-    std::size_t end = address.find(' ', at);
-    if (end == std::string_view::npos) end = address.size();
-    if (end > at) command += " " + client_internal::ShellQuote(address.substr(at, end - at));
-    at = end + 1;
-  }
+  // The installed transfer script, run straight through the shell with
+  // every argument quoted: the address is its first argument whole, and
+  // the script's unquoted $1 hands an address "host port" to the
+  // file-transfer client as host and port, while the remote and local
+  // names stay its second and third arguments.
+  std::string command = "./VKTransfer " + client_internal::ShellQuote(ServerAddress ? ServerAddress : "");
   command += " " + client_internal::ShellQuote(t.From) + " " + client_internal::ShellQuote(t.To);
   health::CommandRan(health::Command::kCopy, posix::RunShell(command.c_str()));
   if (verbose > 1) std::printf("%s\n", command.c_str());

@@ -199,7 +199,15 @@ bool FetchFile(const Machine &machine, const std::string &relative, const std::s
   std::string host = rest.substr(0, slash), path = slash == std::string::npos ? "" : rest.substr(slash);
   std::string port;
   if (std::size_t colon = host.find(':'); colon != std::string::npos) port = host.substr(colon + 1), host.resize(colon);
-  std::string remote = relative.front() == '/' ? relative : path + "/tavrin/data/" + relative;
+  // The URL's path leads from the account's login directory (ftp://host/ is
+  // the login directory itself), as the client's scripts fetch
+  // ./tavrin/data/...; a name from the root would miss the account's files
+  // on any server whose accounts do not start at its root.  A registry's
+  // absolute file name stays absolute.
+  std::size_t from = path.find_first_not_of('/');
+  std::string base = from == std::string::npos ? "" : path.substr(from);
+  if (!base.empty() && base.back() != '/') base += '/';
+  std::string remote = relative.front() == '/' ? relative : base + "tavrin/data/" + relative;
   local = scratch + "/" + relative.substr(relative.rfind('/') == std::string::npos ? 0 : relative.rfind('/') + 1);
   auto quote = [](const std::string &s) {
     std::string out = "'";

@@ -38,7 +38,7 @@ struct Dataset {
 // A machine: a local directory tree, or a tree reached through ftp.
 struct Machine {
   std::string root;     // local: the directory holding tavrin/data
-  std::string ftp_url;  // ftp://host[:port]/path, or empty for a local machine
+  std::string ftp_url;  // ftp://host[:port]/path (path from the login directory), or empty for a local machine
 };
 
 // The machine that serves `group`.  false with `why` when the group's

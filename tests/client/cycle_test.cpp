@@ -330,10 +330,12 @@ TEST_F(CycleTest, GridPointAndTextChecks) {
   EXPECT_EQ(Client(3).Data.Pnts.NxtWS, 2) << "1, 2, 1, then 2 next";
   EXPECT_EQ(Client(4).LastDate, 2024001);
   EXPECT_EQ(Client(4).LastTime, 140000);
+  // The address is the script's first argument whole: its unquoted $1
+  // splits "host port" for ftp, and the file names stay $2 and $3.
   EXPECT_EQ(ReadFile(dir_ / "transfers"), std::string() +
-                                              "ftp.example|2121|/data/x.txt|here.txt|\n"
-                                              "ftp.example|2121|/data/x.txt|here.txt|\n"
-                                              "ftp.example|2121|/data/x.txt|here.txt|\n");
+                                              "ftp.example 2121|/data/x.txt|here.txt|\n"
+                                              "ftp.example 2121|/data/x.txt|here.txt|\n"
+                                              "ftp.example 2121|/data/x.txt|here.txt|\n");
 }
 
 }  // namespace
