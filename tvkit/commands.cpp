@@ -95,10 +95,35 @@ struct Scratch {
 
 }  // namespace
 
+bool KeywordsAllowed(std::initializer_list<const char *> keywords) {
+  std::vector<const char *> list(keywords);
+  return Tvcmdkey(static_cast<int>(list.size()), list.data()) == 0;
+}
+
+bool PositionalCount(int least, int most) {
+  int n = Tvcmdnum(" ");
+  return n >= least && n <= most;
+}
+
+bool WholeNumber(std::string_view text, int least, int most, int &value) {
+  if (text.empty() || text.size() > 9) return false;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < least || v > most) return false;
+  value = v;
+  return true;
+}
+
 int Peektx() {
-  std::string dataset_name = Arg(1), target = Key("DEV", 2);
-  if (Key("DEV") != "T" || target.empty() || dataset_name.find('/') == std::string::npos)
-    return Fail("PEEKTX", "usage: PEEKTX group/name DEV=T file");
+  const char *usage = "usage: PEEKTX group/name DEV=T file";
+  if (!KeywordsAllowed({})) return Fail("PEEKTX", usage);
+  std::string dataset_name = Arg(1), target = Key("DEV.ICE", 2);
+  if (!PositionalCount(1, 1) || Key("DEV.ICE") != "T" || Tvcmdnum("DEV.ICE") != 2 || target.empty() ||
+      dataset_name.find('/') == std::string::npos)
+    return Fail("PEEKTX", usage);
   Scratch scratch;
   Dataset d;
   std::string local, why;
@@ -112,16 +137,19 @@ int Peektx() {
 
 int Waitcap(const std::string &line) {
   // WAITCAP <seconds> <command ...>: the command is the rest of the line.
-  std::size_t first = line.find(' ');
-  std::size_t second = first == std::string::npos ? std::string::npos : line.find(' ', first + 1);
+  const char *usage = "usage: WAITCAP seconds command (seconds 1 to 86400)";
+  std::size_t at = line.find_first_not_of(' ');                            // the word WAITCAP
+  at = at == std::string::npos ? at : line.find_first_not_of(' ', line.find(' ', at));  // the seconds
+  std::size_t end = at == std::string::npos ? at : line.find(' ', at);
+  std::size_t rest = end == std::string::npos ? end : line.find_first_not_of(' ', end);
   int seconds = 0;
-  if (second == std::string::npos || (seconds = std::atoi(line.substr(first + 1, second - first - 1).c_str())) < 1)
-    return Fail("WAITCAP", "usage: WAITCAP seconds command");
-  std::string command = line.substr(second + 1);
+  if (rest == std::string::npos || !WholeNumber(std::string_view(line).substr(at, end - at), 1, 86400, seconds))
+    return Fail("WAITCAP", usage);
+  std::string command = line.substr(rest);
   std::string word = command.substr(0, command.find(' '));
   for (char &c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string path = tv::FindOnPath(word + ".k");
-  if (word.empty() || path.empty()) return Fail("WAITCAP", "no host program " + word + ".k");
+  if (path.empty()) return Fail("WAITCAP", "no host program " + word + ".k");
   char blank[] = " ";
   char *argv[] = {blank, command.data(), nullptr};
   int status = 0;
@@ -135,27 +163,57 @@ int Waitcap(const std::string &line) {
   }
 }
 
+namespace {
+
+// LOC/descriptor: one word without "/" or "." after the group, as the
+// registry and the item names need it.
+bool LocalName(const std::string &name) {
+  return name.size() > 4 && name.rfind("LOC/", 0) == 0 && name.find_first_of("/. \t", 4) == std::string::npos;
+}
+
+}  // namespace
+
 int Setreg() {
+  const char *usage = "usage: SETREG ADD LOC/descriptor AREA|MD|GRID first last, or SETREG DEL LOC/descriptor";
+  if (!KeywordsAllowed({})) return Fail("SETREG", usage);
   std::string action = Arg(1), name = Arg(2), why;
-  if (action == "DEL") return UnregisterLocal(name, why) ? 0 : Fail("SETREG", why);
+  if (action == "DEL") {
+    if (!PositionalCount(2, 2) || !LocalName(name)) return Fail("SETREG", usage);
+    return UnregisterLocal(name, why) ? 0 : Fail("SETREG", why);
+  }
   Dataset d;
   d.name = name;
   d.type = Arg(3);
-  d.first = std::atoi(Arg(4).c_str());
-  d.last = std::atoi(Arg(5).c_str());
   d.where = name;
-  if (action != "ADD" || name.rfind("LOC/", 0) != 0 || name.size() < 5 || d.first < 1 || d.last < d.first ||
-      d.last > 9999 || (d.type != "AREA" && d.type != "MD" && d.type != "GRID"))
-    return Fail("SETREG", "usage: SETREG ADD LOC/descriptor AREA|MD|GRID first last, or SETREG DEL LOC/descriptor");
+  if (action != "ADD" || !PositionalCount(5, 5) || !LocalName(name) ||
+      (d.type != "AREA" && d.type != "MD" && d.type != "GRID") || !WholeNumber(Arg(4), 1, 9999, d.first) ||
+      !WholeNumber(Arg(5), d.first, 9999, d.last))
+    return Fail("SETREG", usage);
   return RegisterLocal(d, why) ? 0 : Fail("SETREG", why);
 }
 
 int Dup(std::string_view word) {
   const char *w = word == "RASDUP" ? "RASDUP" : word == "OBSDUP" ? "OBSDUP" : "MESHDUP";
+  const std::string usage = "usage: " + std::string(w) + " group/descriptor[.position] LOC/descriptor.position" +
+                            (word == "RASDUP"   ? " [SIZE= BAND= MAG= STY=]"
+                             : word == "OBSDUP" ? " [DELETE=YES|NO]"
+                                                : " [DEL=YES|NO] [NUM=count]");
+  bool keywords = word == "RASDUP"   ? KeywordsAllowed({"SIZE", "BAND", "MAG", "STY"})
+                  : word == "OBSDUP" ? KeywordsAllowed({"DEL.ETE"})
+                                     : KeywordsAllowed({"DEL.ETE", "NUM"});
+  if (!keywords) return Fail(w, usage);
+  // DEL=NO (DELETE=NO): an item the target position already holds stays.
+  std::string replace = Key("DEL.ETE");
+  int num = 1;
+  if (word != "RASDUP" && Tvcmdnum("DEL.ETE") > 0 && ((replace != "YES" && replace != "NO") || Tvcmdnum("DEL.ETE") != 1))
+    return Fail(w, "DEL= wants YES or NO");
+  if (word == "MESHDUP" && Tvcmdnum("NUM") > 0 && (Tvcmdnum("NUM") != 1 || !WholeNumber(Key("NUM"), 1, 999999, num)))
+    return Fail(w, "NUM= wants a count of grids from 1");
   std::string from_name, to_name, why;
   int from_pos = 0, to_pos = 0;
-  if (!SplitItem(Arg(1), from_name, from_pos) || !SplitItem(Arg(2), to_name, to_pos) || to_pos < 1 || from_pos < 0)
-    return Fail(w, "usage: " + std::string(w) + " group/descriptor[.position] LOC/descriptor.position ...");
+  if (!PositionalCount(2, 2) || !SplitItem(Arg(1), from_name, from_pos) || !SplitItem(Arg(2), to_name, to_pos) ||
+      to_pos < 1 || from_pos < 0)
+    return Fail(w, usage);
   Scratch scratch;
   Dataset from, to;
   std::string local;
@@ -172,24 +230,39 @@ int Dup(std::string_view word) {
   if (!MachineOf(to_name.substr(0, to_name.find('/')), here, why) || !here.ftp_url.empty() ||
       !FindDataset(here, to_name, to, why))
     return Fail(w, why.empty() ? to_name + " is not a local dataset" : why);
+  // Each copy command moves items of its own kind.
+  const char *kind = word == "RASDUP" ? "AREA" : word == "OBSDUP" ? "MD" : "GRID";
+  if (from.type != kind || to.type != kind)
+    return Fail(w, std::string(w) + " copies " + kind + " items: " + from_name + " is " + from.type + ", " + to_name +
+                       " is " + to.type);
   std::string target = ItemFile(to, to_pos);
   if (target.empty()) return Fail(w, "position " + std::to_string(to_pos) + " lies outside " + to_name);
-  if (!CopyFile(local, here.root + "/tavrin/data/" + target, why)) return Fail(w, why);
+  target = here.root + "/tavrin/data/" + target;
+  struct stat st;
+  if (replace == "NO" && stat(target.c_str(), &st) == 0)
+    return Fail(w, to_name + "." + std::to_string(to_pos) + " already holds an item (DEL=NO)");
+  if (!CopyFile(local, target, why)) return Fail(w, why);
   return 0;
 }
 
 int Catalog(std::string_view word) {
+  const std::string w(word);
+  const std::string usage = "usage: " + w + " group/descriptor[.ALL|.position] [FORM=FILE]";
   std::string name, why;
   int position = 0;
-  if (!SplitItem(Arg(1), name, position)) return Fail(std::string(word).c_str(), "usage: group/descriptor.ALL");
+  if (!KeywordsAllowed({"FORM"}) || !PositionalCount(1, 1) || !SplitItem(Arg(1), name, position))
+    return Fail(w.c_str(), usage);
   Machine machine;
   Dataset d;
   if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why))
-    return Fail(std::string(word).c_str(), why);
+    return Fail(w.c_str(), why);
+  if (position > d.last - d.first + 1)
+    return Fail(w.c_str(), "position " + std::to_string(position) + " lies outside " + name);
   std::printf("%s  %s  positions 1-%d (files %d-%d)\n", name.c_str(), d.type.c_str(), d.last - d.first + 1, d.first,
               d.last);
   if (!machine.ftp_url.empty()) return 0;
-  for (int p = 1; p <= d.last - d.first + 1; ++p) {
+  for (int p = position > 0 ? position : 1; p <= (position > 0 ? position : d.last - d.first + 1); ++p) {
+    if (ItemFile(d, p).empty()) continue;
     std::string file = machine.root + "/tavrin/data/" + ItemFile(d, p);
     struct stat st;
     if (stat(file.c_str(), &st) != 0) continue;
@@ -206,15 +279,15 @@ int Catalog(std::string_view word) {
 int Imgdir() {
   std::string name, why;
   int position = 0;
-  if (!SplitItem(Arg(1), name, position)) {
-    Tveprintf("IMGDIR: %s is no group/descriptor\n", Arg(1).c_str());
+  if (!KeywordsAllowed({}) || !PositionalCount(1, 1) || !SplitItem(Arg(1), name, position)) {
+    Tveprintf("IMGDIR: usage: IMGDIR group/descriptor (%s is none)\n", Arg(1).c_str());
     return 2;
   }
   Machine machine;
   Dataset d;
   if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why) ||
       d.type != "AREA") {
-    Tveprintf("IMGDIR: %s\n", why.c_str());
+    Tveprintf("IMGDIR: %s\n", why.empty() ? (name + " is not an image dataset").c_str() : why.c_str());
     return 2;
   }
   struct Entry {

@@ -20,6 +20,7 @@
 #ifndef VARNEK_TVKIT_TVKIT_H
 #define VARNEK_TVKIT_TVKIT_H
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,6 +74,16 @@ std::string LocalData();
 
 // Copies a file whole (temporary name + rename); false with `why`.
 [[nodiscard]] bool CopyFile(const std::string &from, const std::string &to, std::string &why);
+
+// The command line's checks: the keywords typed are among `keywords` (and
+// the host's global ones), else the problems are printed and false;
+// between `least` and `most` positional words follow the command word.
+[[nodiscard]] bool KeywordsAllowed(std::initializer_list<const char *> keywords);
+[[nodiscard]] bool PositionalCount(int least, int most);
+
+// A whole decimal number from `least` to `most` (no sign, no trailing
+// text); false otherwise.
+[[nodiscard]] bool WholeNumber(std::string_view text, int least, int most, int &value);
 
 // The commands; each returns the program's exit status.
 int Peektx();
