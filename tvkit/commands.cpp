@@ -212,7 +212,7 @@ int Dup(std::string_view word) {
   std::string from_name, to_name, why;
   int from_pos = 0, to_pos = 0;
   if (!PositionalCount(2, 2) || !SplitItem(Arg(1), from_name, from_pos) || !SplitItem(Arg(2), to_name, to_pos) ||
-      to_pos < 1 || from_pos < 0)
+      to_pos < 1 || from_pos < 0 || to_name.rfind("LOC/", 0) != 0)  // copies go to local datasets only
     return Fail(w, usage);
   Scratch scratch;
   Dataset from, to;
