@@ -415,6 +415,23 @@ TEST_F(KitCommandTest, SoldayAndSampleFilesRefuseGarbageNumbers) {
   }
 }
 
+TEST_F(KitCommandTest, TvsessionGivesItsCommandTheFramesAsked) {
+  session_.reset();  // the session starter makes its own
+  const std::string tvsession = testing_support::ProgramPath("tvsession");
+  auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), tvsession);
+    return RunProgramAs(tvsession, args, home_.path(), Env());
+  };
+  for (const char *frames : {"0", "3x", "", "10000"}) {
+    RunResult r = run({frames, "vwf.k", "1"});
+    EXPECT_EQ(r.status, 2) << frames;
+    EXPECT_NE(r.err.find("usage: tvsession FRAMES"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(run({"3", "vwf.k", "3"}).status, 0);
+  EXPECT_EQ(run({"2", "vwf.k", "3"}).status, 1);  // the command's own status
+  EXPECT_EQ(run({"2", "no-such-program.k"}).status, 127);
+}
+
 // ---------------------------------------------------------------------------
 // Where data lives.
 
