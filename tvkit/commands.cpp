@@ -54,20 +54,6 @@ bool LocateItem(const char *word, const std::string &name, int position, const s
   return FetchFile(machine, file, scratch, local, why);
 }
 
-// The highest position of a dataset that holds a file (a local dataset),
-// 0 when none does.
-int NewestPosition(const Dataset &d, const std::string &data) {
-  int newest = 0;
-  std::int64_t newest_time = -1;
-  for (int p = 1; p <= d.last - d.first + 1; ++p) {
-    struct stat st;
-    std::string file = ItemFile(d, p);
-    if (file.empty() || stat((data + "/" + file).c_str(), &st) != 0) continue;
-    if (st.st_mtime >= newest_time) newest_time = st.st_mtime, newest = p;
-  }
-  return newest;
-}
-
 // An AREA directory's date word as CCYYDDD: YYDDD up to 96999 is 20YY, and
 // 97000 on is 19YY (with a century digit 1 from 100000 on: 124001 is
 // 2024001), as the server reads it.
@@ -94,6 +80,20 @@ struct Scratch {
 };
 
 }  // namespace
+
+std::vector<int> HeldPositions(const Dataset &d, const std::string &data) {
+  std::vector<std::pair<std::int64_t, int>> held;  // modification time, position
+  for (int p = 1; p <= d.last - d.first + 1; ++p) {
+    struct stat st;
+    std::string file = ItemFile(d, p);
+    if (!file.empty() && stat((data + "/" + file).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      held.emplace_back(static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, p);
+  }
+  std::sort(held.begin(), held.end());
+  std::vector<int> positions;
+  for (const auto &h : held) positions.push_back(h.second);
+  return positions;
+}
 
 bool KeywordsAllowed(std::initializer_list<const char *> keywords) {
   std::vector<const char *> list(keywords);
@@ -222,7 +222,8 @@ int Dup(std::string_view word) {
     if (!MachineOf(from_name.substr(0, from_name.find('/')), machine, why) ||
         !FindDataset(machine, from_name, from, why))
       return Fail(w, why);
-    from_pos = machine.ftp_url.empty() ? NewestPosition(from, machine.root + "/tavrin/data") : from.last - from.first + 1;
+    std::vector<int> held = HeldPositions(from, machine.root + "/tavrin/data");
+    from_pos = !machine.ftp_url.empty() ? from.last - from.first + 1 : held.empty() ? 0 : held.back();
     if (from_pos == 0) return Fail(w, from_name + " holds no item");
   }
   if (!LocateItem(w, from_name, from_pos, scratch.path, from, local, why)) return Fail(w, why);

@@ -226,19 +226,29 @@ int Rasvue() {
   (void)Tvcmdint("MAG", 1, "", 1, 1, 0, &line_mag);
   (void)Tvcmdint("MAG", 2, "", line_mag, 1, 0, &elem_mag);
   // The images to show and their frames: one (the position named, or the
-  // dataset's newest), or with ALL=first last one a frame over the loop.
+  // dataset's newest), or with ALL=first last the newest ones, one a frame,
+  // the newest in the loop's last frame.  A local dataset's items are the positions
+  // that hold a file (a ring fills from any position); a remote dataset's
+  // newest are taken to be its last positions.
+  std::vector<int> held;
+  if (machine.ftp_url.empty()) held = HeldPositions(d, machine.root + "/tavrin/data");
+  else
+    for (int p = 1; p <= d.last - d.first + 1; ++p) held.push_back(p);
+  if (held.empty() && position == 0) return Fail("RASVUE", name + " holds no item");
   std::vector<std::pair<int, int>> shows;  // position, frame
-  const int positions = d.last - d.first + 1;
+  const int positions = static_cast<int>(held.size());
   int all_first = 0, all_last = 0;
   if (Tvcmdint("ALL", 1, "", 0, 1, 0, &all_first) >= 1000 && Tvcmdint("ALL", 2, "", all_first, 1, 0, &all_last) >= 0) {
     int frames = all_last - all_first + 1;
     if (all_first < 1 || frames < 1) return Fail("RASVUE", "ALL= wants the loop's first and last frame");
-    for (int i = 0; i < frames && i < positions; ++i) shows.emplace_back(positions - frames + 1 + i, all_first + i);
+    const int shown = std::min(frames, positions);
+    for (int i = 0; i < shown; ++i)  // the newest in the loop's last frame
+      shows.emplace_back(held[positions - shown + i], all_first + frames - shown + i);
   } else {
     int frame = 0;
     if (!PositionalCount(2, 2) || Tvcmdint(" ", 2, "", 0, 1, tv::kMaxFrames, &frame) < 1000 || frame < 1)
       return Fail("RASVUE", usage);
-    shows.emplace_back(position > 0 ? position : positions, frame);
+    shows.emplace_back(position > 0 ? position : held.back(), frame);
   }
   char scratch[] = "/tmp/tvkit-XXXXXX";
   if (!mkdtemp(scratch)) return Fail("RASVUE", "no scratch directory");

@@ -60,6 +60,11 @@ struct Machine {
 // directory; "" for a position outside the dataset.
 std::string ItemFile(const Dataset &dataset, int position);
 
+// The positions of a local dataset that hold a file, oldest first (by
+// modification time; a ring's newest item is its last).  `data` is the
+// machine's data directory.
+std::vector<int> HeldPositions(const Dataset &dataset, const std::string &data);
+
 // Adds (replacing one of the same name) or removes a dataset of the local
 // machine's registry.  false with `why`.
 [[nodiscard]] bool RegisterLocal(const Dataset &dataset, std::string &why);

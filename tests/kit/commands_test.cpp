@@ -387,6 +387,39 @@ TEST_F(KitCommandTest, RasvueDrawsTheFrame) {
   EXPECT_EQ(static_cast<unsigned char>(png[23]), 40u);
 }
 
+TEST_F(KitCommandTest, RasvueWithoutPositionShowsTheNewestItemsHeld) {
+  // A ring of five positions holding two items: position 4 older, 2 newer.
+  ASSERT_EQ(Host("RASDUP SRC/IMG.1 LOC/W.4").status, 0);
+  ASSERT_EQ(Host("RASDUP SRC/IMG.3 LOC/W.2").status, 0);
+  struct timeval older[2] = {{1000000, 0}, {1000000, 0}}, newer[2] = {{2000000, 0}, {2000000, 0}};
+  ASSERT_EQ(utimes(Data("LOC/W/AREA0004").c_str(), older), 0);
+  ASSERT_EQ(utimes(Data("LOC/W/AREA0002").c_str(), newer), 0);
+  const std::string frames = home_ / "tavrin/frames/";
+
+  ASSERT_EQ(Host("RASVUE LOC/W.2 1").status, 0);
+  RunResult r = Host("RASVUE LOC/W  2 LATLON=  40.0   90.0 MAG=1 1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(frames + "frame0002.png"), ReadFile(frames + "frame0001.png"));
+
+  for (const char *f : {"frame0001.png", "frame0002.png"}) unlink((frames + f).c_str());
+  r = Host("RASVUE LOC/W  ALL=1 4 MAG=1 1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(Exists(frames + "frame0001.png"));
+  EXPECT_FALSE(Exists(frames + "frame0002.png"));
+  ASSERT_EQ(Host("RASVUE LOC/W.4 1").status, 0);
+  ASSERT_EQ(Host("RASVUE LOC/W.2 2").status, 0);
+  EXPECT_EQ(ReadFile(frames + "frame0003.png"), ReadFile(frames + "frame0001.png"));
+  EXPECT_EQ(ReadFile(frames + "frame0004.png"), ReadFile(frames + "frame0002.png"));
+
+  r = Host("RASVUE LOC/G 1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("LOC/G is not an image dataset"), std::string::npos) << r.err;
+  ASSERT_EQ(Host("SETREG ADD LOC/E AREA 1 3").status, 0);
+  r = Host("RASVUE LOC/E 1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("LOC/E holds no item"), std::string::npos) << r.err;
+}
+
 TEST_F(KitCommandTest, SoldayAndSampleFilesRefuseGarbageNumbers) {
   for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
            {}, {"2024001", "40"}, {"2024001", "40", "9x"}, {"x", "40", "90"}, {"2024001", "", "90"}}) {
