@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "kit/kit.h"
 #include "tvkit/tvkit.h"
@@ -11,30 +12,25 @@ namespace tvkit {
 
 int Sample(int argc, char **argv) {
   std::string what = argc > 0 ? argv[0] : "";
-  // Every number whole, with nothing after it; a bad one makes the usage.
-  bool numbers = true;
-  auto n = [&](int i) {
+  // The words of each kind: t text, i whole number, d decimal number; a
+  // number with anything after it makes the usage.
+  const std::string kinds = what == "AREA" ? "ttiidiii" : what == "MD" ? "ttiii" : what == "GRID" ? "tttiii"
+                            : what == "TEXT" ? "tttii" : "";
+  std::vector<long> whole(static_cast<std::size_t>(argc > 0 ? argc : 0));
+  double decimal = 0;
+  bool good = argc > 0 && static_cast<std::size_t>(argc) == kinds.size();
+  for (int i = 1; good && i < argc; ++i) {
     char *end = nullptr;
-    long v = std::strtol(argv[i], &end, 10);
-    if (end == argv[i] || *end || v < -99999999 || v > 99999999) numbers = false;
-    return static_cast<int>(v);
-  };
-  auto d = [&](int i) {
-    char *end = nullptr;
-    double v = std::strtod(argv[i], &end);
-    if (end == argv[i] || *end) numbers = false;
-    return v;
-  };
+    if (kinds[i] == 'i') whole[i] = std::strtol(argv[i], &end, 10);
+    else if (kinds[i] == 'd') decimal = std::strtod(argv[i], &end);
+    else continue;
+    good = end != argv[i] && *end == '\0' && whole[i] >= -99999999 && whole[i] <= 99999999;
+  }
+  if (!good) argc = -1;
+  auto n = [&](int i) { return static_cast<int>(whole[i]); };
+  auto d = [&](int) { return decimal; };
   std::string error;
   bool ok = false;
-  const int counts[] = {what == "AREA" ? 8 : what == "MD" ? 5 : what == "GRID" ? 6 : what == "TEXT" ? 5 : -1};
-  if (counts[0] == argc) {
-    for (int i = 2; i < argc; ++i) {
-      if (what == "AREA" && i == 4) (void)d(i);
-      else if (!(what == "GRID" && i == 2) && !(what == "TEXT" && i == 2)) (void)n(i);
-    }
-  }
-  if (!numbers) argc = -1;
   if (what == "AREA" && argc == 8)
     ok = kit::WriteAreaFile(argv[1], n(2), n(3), d(4), n(5), n(6), n(7), error);
   else if (what == "MD" && argc == 5)

@@ -5,11 +5,13 @@
 // MACHINES.TXT).
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -338,6 +340,33 @@ TEST_F(KitCommandTest, WaitcapReturnsTheStatusOrStopsACommandPastItsLimit) {
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("BLOCKS did not end within 1 seconds"), std::string::npos) << r.err;
+}
+
+// Whether process `pid` has ended (gone, or a zombie not yet reaped).
+bool Ended(int pid) {
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t paren = stat.rfind(')');
+  return paren == std::string::npos || stat.compare(paren + 1, 3, " Z ") == 0;
+}
+
+TEST_F(KitCommandTest, WaitcapAlsoStopsWhatTheCommandStarted) {
+  // A command whose child blocks reading a pipe nothing writes to, as a
+  // transfer to a dead host would.
+  WriteFile(home_ / "leaves.k",
+            "#!/bin/sh\nrm -f \"$HOME/fifo\"; mkfifo \"$HOME/fifo\" || exit 9\n"
+            "cat \"$HOME/fifo\" &\necho $! > \"$HOME/reader.pid\"\nwait\n");
+  ASSERT_EQ(chmod((home_ / "leaves.k").c_str(), 0755), 0);
+  RunResult r = Host("WAITCAP 1 LEAVES");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("LEAVES did not end within 1 seconds"), std::string::npos) << r.err;
+  const int reader = std::atoi(ReadFile(home_ / "reader.pid").c_str());
+  ASSERT_GT(reader, 0);
+  // SIGKILL has been sent to the reader before WAITCAP ended; wait for it to
+  // take effect, and stop the reader here if it was left running.
+  bool ended = false;
+  for (int i = 0; i < 1000 && !(ended = Ended(reader)); ++i) usleep(10000);
+  EXPECT_TRUE(ended) << "the command's child outlived the limit";
+  if (!ended) kill(reader, SIGKILL);
 }
 
 TEST_F(KitCommandTest, CatalogsListTheItemsHeld) {
