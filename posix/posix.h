@@ -258,7 +258,8 @@ class SignalRelay {
 [[nodiscard]] int RunAndWait(const char *path, char *const argv[], int *wait_status);
 
 // RunAndWait with a time limit: a program that has not ended after
-// `seconds` is killed (SIGKILL).  0 with its wait status in *wait_status;
+// `seconds` is killed (SIGKILL), together with the processes it started
+// (it runs in a process group of its own).  0 with its wait status in *wait_status;
 // 1 when it was killed for the limit; -1 with errno set when it could not
 // be started.
 [[nodiscard]] int RunWithLimit(const char *path, char *const argv[], int seconds, int *wait_status);

@@ -97,7 +97,8 @@ namespace {
 // at their default in the child; `actions` may name descriptor changes.
 // The child's pid, or -1 with errno set.  A failed exec shows as exit
 // status 127.
-pid_t Spawn(const char *path, char *const argv[], const posix_spawn_file_actions_t *actions) {
+pid_t Spawn(const char *path, char *const argv[], const posix_spawn_file_actions_t *actions,
+            bool own_group = false) {
   std::fflush(nullptr);
   if (Fails(Op::kFork)) return -1;
   posix_spawnattr_t attributes;
@@ -108,7 +109,10 @@ pid_t Spawn(const char *path, char *const argv[], const posix_spawn_file_actions
   for (int sig : kRelayedSignals) sigaddset(&defaults, sig);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+  if (own_group) flags |= POSIX_SPAWN_SETPGROUP;  // a group of its own, pgid = its pid
+  posix_spawnattr_setflags(&attributes, flags);
+  if (own_group) posix_spawnattr_setpgroup(&attributes, 0);
   pid_t child = -1;
   int rc = posix_spawn(&child, path, actions, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
@@ -139,7 +143,9 @@ int RunAndWait(const char *path, char *const argv[], int *wait_status) {
 
 int RunWithLimit(const char *path, char *const argv[], int seconds, int *wait_status) {
   SignalRelay relay;
-  pid_t child = Spawn(path, argv, nullptr);
+  // In a process group of its own, so that the limit also ends what the
+  // program started (a transfer it runs would otherwise hang on).
+  pid_t child = Spawn(path, argv, nullptr, true);
   if (child < 0) return -1;
   if (child == 0) {
     if (wait_status) *wait_status = 127 << 8;
@@ -156,7 +162,7 @@ int RunWithLimit(const char *path, char *const argv[], int seconds, int *wait_st
     }
     if (r < 0 && errno != EINTR) return -1;
     if (waited_ms >= limit_ms) {
-      ::kill(child, SIGKILL);
+      ::kill(-child, SIGKILL);
       (void)WaitChild(child, nullptr);
       return 1;
     }

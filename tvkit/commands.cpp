@@ -84,10 +84,49 @@ struct Scratch {
 
 }  // namespace
 
+std::vector<int> HeldPositions(const Dataset &d, const std::string &data) {
+  std::vector<std::pair<std::int64_t, int>> held;  // modification time, position
+  for (int p = 1; p <= d.last - d.first + 1; ++p) {
+    struct stat st;
+    std::string file = ItemFile(d, p);
+    if (!file.empty() && stat((data + "/" + file).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      held.emplace_back(static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, p);
+  }
+  std::sort(held.begin(), held.end());
+  std::vector<int> positions;
+  for (const auto &h : held) positions.push_back(h.second);
+  return positions;
+}
+
+bool KeywordsAllowed(std::initializer_list<const char *> keywords) {
+  std::vector<const char *> list(keywords);
+  return Tvcmdkey(static_cast<int>(list.size()), list.data()) == 0;
+}
+
+bool PositionalCount(int least, int most) {
+  int n = Tvcmdnum(" ");
+  return n >= least && n <= most;
+}
+
+bool WholeNumber(std::string_view text, int least, int most, int &value) {
+  if (text.empty() || text.size() > 9) return false;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < least || v > most) return false;
+  value = v;
+  return true;
+}
+
 int Peektx() {
-  std::string dataset_name = Arg(1), target = Key("DEV", 2);
-  if (Key("DEV") != "T" || target.empty() || dataset_name.find('/') == std::string::npos)
-    return Fail("PEEKTX", "usage: PEEKTX group/name DEV=T file");
+  const char *usage = "usage: PEEKTX group/name DEV=T file";
+  if (!KeywordsAllowed({})) return Fail("PEEKTX", usage);
+  std::string dataset_name = Arg(1), target = Key("DEV.ICE", 2);
+  if (!PositionalCount(1, 1) || Key("DEV.ICE") != "T" || Tvcmdnum("DEV.ICE") != 2 || target.empty() ||
+      dataset_name.find('/') == std::string::npos)
+    return Fail("PEEKTX", usage);
   Scratch scratch;
   Dataset d;
   std::string local, why;
@@ -101,16 +140,19 @@ int Peektx() {
 
 int Waitcap(const std::string &line) {
   // WAITCAP <seconds> <command ...>: the command is the rest of the line.
-  std::size_t first = line.find(' ');
-  std::size_t second = first == std::string::npos ? std::string::npos : line.find(' ', first + 1);
+  const char *usage = "usage: WAITCAP seconds command (seconds 1 to 86400)";
+  std::size_t at = line.find_first_not_of(' ');                            // the word WAITCAP
+  at = at == std::string::npos ? at : line.find_first_not_of(' ', line.find(' ', at));  // the seconds
+  std::size_t end = at == std::string::npos ? at : line.find(' ', at);
+  std::size_t rest = end == std::string::npos ? end : line.find_first_not_of(' ', end);
   int seconds = 0;
-  if (second == std::string::npos || (seconds = std::atoi(line.substr(first + 1, second - first - 1).c_str())) < 1)
-    return Fail("WAITCAP", "usage: WAITCAP seconds command");
-  std::string command = line.substr(second + 1);
+  if (rest == std::string::npos || !WholeNumber(std::string_view(line).substr(at, end - at), 1, 86400, seconds))
+    return Fail("WAITCAP", usage);
+  std::string command = line.substr(rest);
   std::string word = command.substr(0, command.find(' '));
   for (char &c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string path = tv::FindOnPath(word + ".k");
-  if (word.empty() || path.empty()) return Fail("WAITCAP", "no host program " + word + ".k");
+  if (path.empty()) return Fail("WAITCAP", "no host program " + word + ".k");
   char blank[] = " ";
   char *argv[] = {blank, command.data(), nullptr};
   int status = 0;
@@ -124,18 +166,32 @@ int Waitcap(const std::string &line) {
   }
 }
 
+namespace {
+
+// LOC/descriptor: one word without "/" or "." after the group, as the
+// registry and the item names need it.
+bool LocalName(const std::string &name) {
+  return name.size() > 4 && name.rfind("LOC/", 0) == 0 && name.find_first_of("/. \t", 4) == std::string::npos;
+}
+
+}  // namespace
+
 int Setreg() {
+  const char *usage = "usage: SETREG ADD LOC/descriptor AREA|MD|GRID first last, or SETREG DEL LOC/descriptor";
+  if (!KeywordsAllowed({})) return Fail("SETREG", usage);
   std::string action = Arg(1), name = Arg(2), why;
-  if (action == "DEL") return UnregisterLocal(name, why) ? 0 : Fail("SETREG", why);
+  if (action == "DEL") {
+    if (!PositionalCount(2, 2) || !LocalName(name)) return Fail("SETREG", usage);
+    return UnregisterLocal(name, why) ? 0 : Fail("SETREG", why);
+  }
   Dataset d;
   d.name = name;
   d.type = Arg(3);
-  d.first = std::atoi(Arg(4).c_str());
-  d.last = std::atoi(Arg(5).c_str());
   d.where = name;
-  if (action != "ADD" || name.rfind("LOC/", 0) != 0 || !SafeName(name) || d.first < 1 || d.last < d.first ||
-      d.last > 9999 || (d.type != "AREA" && d.type != "MD" && d.type != "GRID"))
-    return Fail("SETREG", "usage: SETREG ADD LOC/descriptor AREA|MD|GRID first last, or SETREG DEL LOC/descriptor");
+  if (action != "ADD" || !PositionalCount(5, 5) || !LocalName(name) || !SafeName(name) ||
+      (d.type != "AREA" && d.type != "MD" && d.type != "GRID") || !WholeNumber(Arg(4), 1, 9999, d.first) ||
+      !WholeNumber(Arg(5), d.first, 9999, d.last))
+    return Fail("SETREG", usage);
   return RegisterLocal(d, why) ? 0 : Fail("SETREG", why);
 }
 
@@ -154,7 +210,7 @@ bool YesNo(const std::string &text, bool &value) {
   return false;
 }
 
-bool WholeNumber(const std::string &text, int &value) {
+bool SignedNumber(const std::string &text, int &value) {
   char *end = nullptr;
   errno = 0;
   long v = std::strtol(text.c_str(), &end, 10);
@@ -167,21 +223,21 @@ bool WholeNumber(const std::string &text, int &value) {
 // are checked only: the kit's images stand for any band, and a copy keeps
 // the server's pixels (the display magnifies).  false with `why`.
 bool ReadCopyKeys(std::string_view word, CopyKeys &keys, std::string &why) {
-  std::string del = Key("DEL"), dele = Key("DELETE");
-  if (!del.empty() && !YesNo(del, keys.replace)) return why = "DEL=" + del + " is not YES or NO", false;
-  if (!dele.empty() && !YesNo(dele, keys.replace)) return why = "DELETE=" + dele + " is not YES or NO", false;
+  // DEL=NO (DELETE=NO): an item the target position already holds stays.
+  if (Tvcmdnum("DEL.ETE") > 0 && (Tvcmdnum("DEL.ETE") != 1 || !YesNo(Key("DEL.ETE"), keys.replace)))
+    return why = "DEL= wants YES or NO", false;
   std::string band = Key("BAND");
   int n = 0;
-  if (!band.empty() && band != "ALL" && (!WholeNumber(band, n) || n < 1 || n > 36))
+  if (!band.empty() && band != "ALL" && (!SignedNumber(band, n) || n < 1 || n > 36))
     return why = "BAND=" + band + " is not ALL or a band 1 to 36", false;
   for (int i = 1; i <= 2; ++i) {
     std::string mag = Key("MAG", i);
-    if (!mag.empty() && (!WholeNumber(mag, n) || n == 0 || n < -16 || n > 16))
+    if (!mag.empty() && (!SignedNumber(mag, n) || n == 0 || n < -16 || n > 16))
       return why = "MAG=" + mag + " is not a magnification -16 to 16 (not 0)", false;
   }
   std::string size = Key("SIZE"), size2 = Key("SIZE", 2);
   if (!size.empty() && size != "ALL" && size != "SAME") {
-    if (!WholeNumber(size, keys.lines) || !WholeNumber(size2.empty() ? size : size2, keys.elements))
+    if (!SignedNumber(size, keys.lines) || !SignedNumber(size2.empty() ? size : size2, keys.elements))
       return why = "SIZE=" + size + (size2.empty() ? "" : " " + size2) + " is not ALL, SAME or lines elements", false;
     // 0, -1 (the server's size) and -99 (all) copy the whole image.
     if (keys.lines <= 0 || keys.elements <= 0) {
@@ -191,9 +247,9 @@ bool ReadCopyKeys(std::string_view word, CopyKeys &keys, std::string &why) {
       keys.lines = keys.elements = 0;
     }
   }
-  std::string num = Key("NUM");
-  if (!num.empty() && (word != "MESHDUP" || !WholeNumber(num, keys.grids) || keys.grids < 1))
-    return why = "NUM=" + num + " is not a number of grids from 1", false;
+  if (word == "MESHDUP" && Tvcmdnum("NUM") > 0 &&
+      (Tvcmdnum("NUM") != 1 || !WholeNumber(Key("NUM"), 1, 999999, keys.grids)))
+    return why = "NUM= wants a count of grids from 1", false;
   return true;
 }
 
@@ -220,6 +276,7 @@ bool CopyImagePart(const std::string &from, const std::string &to, int lines, in
                      static_cast<std::size_t>(top + l) * static_cast<std::size_t>(image.elements) +
                      static_cast<std::size_t>(left),
                  static_cast<std::size_t>(elements));
+  MakeParentDirectories(to);
   return kit::WriteWholeFile(to, bytes.data(), bytes.size(), why);
 }
 
@@ -228,10 +285,19 @@ bool CopyImagePart(const std::string &from, const std::string &to, int lines, in
 int Dup(std::string_view word) {
   const char *w = word == "RASDUP" ? "RASDUP" : word == "OBSDUP" ? "OBSDUP" : "MESHDUP";
   const char *type = word == "RASDUP" ? "AREA" : word == "OBSDUP" ? "MD" : "GRID";
+  const std::string usage = "usage: " + std::string(w) + " group/descriptor[.position] LOC/descriptor.position" +
+                            (word == "RASDUP"   ? " [SIZE= BAND= MAG= STY=]"
+                             : word == "OBSDUP" ? " [DELETE=YES|NO]"
+                                                : " [DEL=YES|NO] [NUM=count]");
+  bool keywords = word == "RASDUP"   ? KeywordsAllowed({"SIZE", "BAND", "MAG", "STY"})
+                  : word == "OBSDUP" ? KeywordsAllowed({"DEL.ETE"})
+                                     : KeywordsAllowed({"DEL.ETE", "NUM"});
+  if (!keywords) return Fail(w, usage);
   std::string from_name, to_name, why;
   int from_pos = 0, to_pos = 0;
-  if (!SplitItem(Arg(1), from_name, from_pos) || !SplitItem(Arg(2), to_name, to_pos) || to_pos < 1 || from_pos < 0)
-    return Fail(w, "usage: " + std::string(w) + " group/descriptor[.position] LOC/descriptor.position ...");
+  if (!PositionalCount(2, 2) || !SplitItem(Arg(1), from_name, from_pos) || !SplitItem(Arg(2), to_name, to_pos) ||
+      to_pos < 1 || from_pos < 0 || to_name.rfind("LOC/", 0) != 0)  // copies go to local datasets only
+    return Fail(w, usage);
   CopyKeys keys;
   if (!ReadCopyKeys(word, keys, why)) return Fail(w, why);
   Scratch scratch;
@@ -246,35 +312,42 @@ int Dup(std::string_view word) {
     if (from_pos == 0) return Fail(w, from_name + " holds no item");
   }
   if (!LocateItem(w, from_name, from_pos, scratch.path, from, local, why)) return Fail(w, why);
-  if (from.type != type) return Fail(w, from_name + " is a dataset of " + from.type + ", not " + type);
   Machine here;
   if (!MachineOf(to_name.substr(0, to_name.find('/')), here, why) || !here.ftp_url.empty() ||
       !FindDataset(here, to_name, to, why))
     return Fail(w, why.empty() ? to_name + " is not a local dataset" : why);
-  if (to.type != type) return Fail(w, to_name + " is a dataset of " + to.type + ", not " + type);
+  if (from.type != type || to.type != type)
+    return Fail(w, std::string(w) + " copies " + type + " items: " + from_name + " is " + from.type + ", " + to_name +
+                       " is " + to.type);
   std::string target = ItemFile(to, to_pos);
   if (target.empty()) return Fail(w, "position " + std::to_string(to_pos) + " lies outside " + to_name);
   target = here.root + "/tavrin/data/" + target;
   struct stat st;
   if (!keys.replace && stat(target.c_str(), &st) == 0)
-    return Fail(w, to_name + "." + std::to_string(to_pos) + " holds an item, which DEL=NO keeps");
+    return Fail(w, to_name + "." + std::to_string(to_pos) + " already holds an item (DEL=NO)");
   bool copied = keys.lines > 0 ? CopyImagePart(local, target, keys.lines, keys.elements, why)
                                : CopyFile(local, target, why);
   return copied ? 0 : Fail(w, why);
 }
 
 int Catalog(std::string_view word) {
+  const std::string w(word);
+  const std::string usage = "usage: " + w + " group/descriptor[.ALL|.position] [FORM=FILE]";
   std::string name, why;
   int position = 0;
-  if (!SplitItem(Arg(1), name, position)) return Fail(std::string(word).c_str(), "usage: group/descriptor.ALL");
+  if (!KeywordsAllowed({"FORM"}) || !PositionalCount(1, 1) || !SplitItem(Arg(1), name, position))
+    return Fail(w.c_str(), usage);
   Machine machine;
   Dataset d;
   if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why))
-    return Fail(std::string(word).c_str(), why);
+    return Fail(w.c_str(), why);
+  if (position > d.last - d.first + 1)
+    return Fail(w.c_str(), "position " + std::to_string(position) + " lies outside " + name);
   std::printf("%s  %s  positions 1-%d (files %d-%d)\n", name.c_str(), d.type.c_str(), d.last - d.first + 1, d.first,
               d.last);
   if (!machine.ftp_url.empty()) return 0;
-  for (int p = 1; p <= d.last - d.first + 1; ++p) {
+  for (int p = position > 0 ? position : 1; p <= (position > 0 ? position : d.last - d.first + 1); ++p) {
+    if (ItemFile(d, p).empty()) continue;
     std::string file = machine.root + "/tavrin/data/" + ItemFile(d, p);
     struct stat st;
     if (stat(file.c_str(), &st) != 0) continue;
@@ -291,15 +364,15 @@ int Catalog(std::string_view word) {
 int Imgdir() {
   std::string name, why;
   int position = 0;
-  if (!SplitItem(Arg(1), name, position)) {
-    Tveprintf("%s is no group/descriptor\n", Arg(1).c_str());
+  if (!KeywordsAllowed({}) || !PositionalCount(1, 1) || !SplitItem(Arg(1), name, position)) {
+    Tveprintf("usage: IMGDIR group/descriptor (%s is none)\n", Arg(1).c_str());
     return 2;
   }
   Machine machine;
   Dataset d;
   if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why) ||
       d.type != "AREA") {
-    Tveprintf("%s\n", why.c_str());
+    Tveprintf("%s\n", why.empty() ? (name + " is not an image dataset").c_str() : why.c_str());
     return 2;
   }
   struct Entry {

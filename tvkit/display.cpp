@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -104,15 +105,16 @@ bool WriteState(const LoopState &state) {
   return WriteText(FramesDir() + "/loop.html", page);
 }
 
-// Frames "a-b" or a single number.
+// Frames "a-b" or a single number, all frames of the session.
 bool AddRange(const std::string &text, std::vector<int> &frames) {
+  const int most = TvGetMaxImageFrameNumber();
+  std::size_t dash = text.find('-');
   int a = 0, b = 0;
-  if (std::sscanf(text.c_str(), "%d-%d", &a, &b) == 2 || (std::sscanf(text.c_str(), "%d", &a) == 1 && (b = a, true))) {
-    if (a < 1 || b < a || b > tv::kMaxFrames) return false;
-    for (int f = a; f <= b; ++f) frames.push_back(f);
-    return true;
-  }
-  return false;
+  if (!WholeNumber(text.substr(0, dash), 1, most, a)) return false;
+  if (dash == std::string::npos) b = a;
+  else if (!WholeNumber(text.substr(dash + 1), a, most, b)) return false;
+  for (int f = a; f <= b; ++f) frames.push_back(f);
+  return true;
 }
 
 }  // namespace
@@ -121,31 +123,43 @@ int Loop(std::string_view word) {
   LoopState state;
   (void)ReadState(state);
   const char *w = word.data();
+  const std::string frames_text = "frames 1 to " + std::to_string(TvGetMaxImageFrameNumber());
+  if (!KeywordsAllowed({})) return Fail(w, "takes no keywords");
   if (word == "SEQB") {
-    if (Arg(1) == "G") return 0;  // a graphics frame bound into the loop: nothing to draw here
+    int g1 = 0, g2 = 0;
+    if (Arg(1) == "G") {  // a graphics frame bound into the loop: nothing to draw here
+      if (!PositionalCount(3, 3) || !WholeNumber(Arg(2), 1, 9999, g1) || !WholeNumber(Arg(3), g1, 9999, g2))
+        return Fail(w, "usage: SEQB G first last");
+      return 0;
+    }
     std::vector<int> frames;
-    if (!AddRange(Arg(1) + "-" + Arg(2), frames)) return Fail(w, "usage: SEQB first last");
+    if (!PositionalCount(2, 2) || !AddRange(Arg(1) + "-" + Arg(2), frames))
+      return Fail(w, "usage: SEQB first last (" + frames_text + ")");
     state.frames = frames;
   } else if (word == "SEQS") {
     std::vector<int> frames;
-    for (int p = 1; !Arg(p).empty(); ++p)
-      if (!AddRange(Arg(p), frames)) return Fail(w, "usage: SEQS a-b [c-d ...]");
+    for (int p = 1; p <= Tvcmdnum(" "); ++p)
+      if (!AddRange(Arg(p), frames)) return Fail(w, "usage: SEQS a-b [c-d ...] (" + frames_text + ")");
     if (frames.empty()) return Fail(w, "usage: SEQS a-b [c-d ...]");
     state.frames = frames;
   } else if (word == "PALX") {
-    if (Arg(1) != "REST" || Arg(2).empty()) return Fail(w, "usage: PALX REST enhancement first last");
+    std::vector<int> frames;
+    if (!PositionalCount(4, 4) || Arg(1) != "REST" || Arg(2).empty() || !AddRange(Arg(3) + "-" + Arg(4), frames))
+      return Fail(w, "usage: PALX REST enhancement first last (" + frames_text + ")");
     return 0;  // the pictures are gray: an enhancement changes nothing here
   } else if (word == "ZRNG") {
-    std::string value = Arg(1);
-    if (value == "AUTO") state.dwell_ms = 500;
-    else if (int seconds = std::atoi(value.c_str()); seconds > 0) state.dwell_ms = std::min(seconds * 1000, 60000);
+    int seconds = 0;  // a dwell past a minute is a minute
+    if (PositionalCount(1, 1) && Arg(1) == "AUTO") state.dwell_ms = 500;
+    else if (PositionalCount(1, 1) && WholeNumber(Arg(1), 1, 86400, seconds)) state.dwell_ms = std::min(seconds, 60) * 1000;
     else return Fail(w, "usage: ZRNG AUTO or ZRNG seconds");
   } else if (word == "SCRNSET") {
-    if (Arg(1) != "L" || (Arg(2) != "ON" && Arg(2) != "OFF")) return Fail(w, "usage: SCRNSET L ON|OFF");
+    if (!PositionalCount(2, 2) || Arg(1) != "L" || (Arg(2) != "ON" && Arg(2) != "OFF"))
+      return Fail(w, "usage: SCRNSET L ON|OFF");
     state.on = Arg(2) == "ON";
   } else if (word == "VWF") {
-    int frame = std::atoi(Arg(1).c_str());
-    if (frame < 1 || frame > TvGetMaxImageFrameNumber()) return Fail(w, "usage: VWF frame (a frame of the session)");
+    int frame = 0;
+    if (!PositionalCount(1, 1) || !WholeNumber(Arg(1), 1, TvGetMaxImageFrameNumber(), frame))
+      return Fail(w, "usage: VWF frame (" + frames_text + ")");
     state.on = false;
     state.frames = {frame};
   }
@@ -223,28 +237,44 @@ int PositionAtTime(const Machine &machine, const Dataset &d, int hhmm, const std
 int Rasvue() {
   std::string name, why;
   int position = 0;
-  if (!SplitItem(Arg(1), name, position)) return Fail("RASVUE", "usage: RASVUE group/descriptor[.position] frame ...");
+  const char *usage = "usage: RASVUE group/descriptor[.position] frame [MAG=l e] or ... ALL=first last";
+  if (!KeywordsAllowed({"LATLON", "MAG", "BAND", "GRAY", "REF", "SU", "ALL", "TIME"}) ||
+      !SplitItem(Arg(1), name, position) || position < 0)
+    return Fail("RASVUE", usage);
   Machine machine;
   Dataset d;
   if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why))
     return Fail("RASVUE", why);
+  if (d.type != "AREA") return Fail("RASVUE", name + " is not an image dataset");
+  if (position > d.last - d.first + 1)
+    return Fail("RASVUE", "position " + std::to_string(position) + " lies outside " + name);
   int line_mag = 1, elem_mag = 1;
   (void)Tvcmdint("MAG", 1, "", 1, 1, 0, &line_mag);
   (void)Tvcmdint("MAG", 2, "", line_mag, 1, 0, &elem_mag);
   // The images to show and their frames: one (the position named, or the
-  // dataset's newest), or with ALL=first last one a frame over the loop.
+  // dataset's newest), or with ALL=first last the newest ones, one a frame,
+  // the newest in the loop's last frame.  A local dataset's items are the positions
+  // that hold a file (a ring fills from any position); a remote dataset's
+  // newest are taken to be its last positions.
+  std::vector<int> held;
+  if (machine.ftp_url.empty()) held = HeldPositions(d, machine.root + "/tavrin/data");
+  else
+    for (int p = 1; p <= d.last - d.first + 1; ++p) held.push_back(p);
+  if (held.empty() && position == 0) return Fail("RASVUE", name + " holds no item");
   std::vector<std::pair<int, int>> shows;  // position, frame
-  const int positions = d.last - d.first + 1;
+  const int positions = static_cast<int>(held.size());
   int all_first = 0, all_last = 0;
   if (Tvcmdint("ALL", 1, "", 0, 1, 0, &all_first) >= 1000 && Tvcmdint("ALL", 2, "", all_first, 1, 0, &all_last) >= 0) {
     int frames = all_last - all_first + 1;
     if (all_first < 1 || frames < 1) return Fail("RASVUE", "ALL= wants the loop's first and last frame");
-    for (int i = 0; i < frames && i < positions; ++i) shows.emplace_back(positions - frames + 1 + i, all_first + i);
+    const int shown = std::min(frames, positions);
+    for (int i = 0; i < shown; ++i)  // the newest in the loop's last frame
+      shows.emplace_back(held[positions - shown + i], all_first + frames - shown + i);
   } else {
     int frame = 0;
-    if (Tvcmdint(" ", 2, "", 0, 1, tv::kMaxFrames, &frame) < 1000 || frame < 1)
-      return Fail("RASVUE", "usage: RASVUE group/descriptor[.position] frame ...");
-    shows.emplace_back(position, frame);
+    if (!PositionalCount(2, 2) || Tvcmdint(" ", 2, "", 0, 1, tv::kMaxFrames, &frame) < 1000 || frame < 1)
+      return Fail("RASVUE", usage);
+    shows.emplace_back(position, frame);  // 0: chosen below
   }
   char scratch[] = "/tmp/tvkit-XXXXXX";
   if (!mkdtemp(scratch)) return Fail("RASVUE", "no scratch directory");
@@ -284,10 +314,16 @@ int Solday(int argc, char **argv) {
     std::fprintf(stderr, "usage: solday.k date latitude longitude\n");
     return 1;
   }
-  char *end = nullptr;
-  int date = static_cast<int>(std::strtol(argv[1], &end, 10));
-  double lat = std::strtod(argv[2], nullptr), lon = std::strtod(argv[3], nullptr);
-  std::string text = kit::SolDayText(date, lat, lon);
+  // Each argument is one number, nothing after it.
+  char *date_end = nullptr, *lat_end = nullptr, *lon_end = nullptr;
+  long date = std::strtol(argv[1], &date_end, 10);
+  double lat = std::strtod(argv[2], &lat_end), lon = std::strtod(argv[3], &lon_end);
+  if (date_end == argv[1] || *date_end || lat_end == argv[2] || *lat_end || lon_end == argv[3] || *lon_end ||
+      date < 0 || date > 99999999 || !std::isfinite(lat) || !std::isfinite(lon)) {
+    std::fprintf(stderr, "usage: solday.k date latitude longitude (CCYYDDD and degrees, west positive)\n");
+    return 1;
+  }
+  std::string text = kit::SolDayText(static_cast<int>(date), lat, lon);
   std::fputs(text.c_str(), stdout);
   return text.find('/') == std::string::npos ? 1 : 0;
 }

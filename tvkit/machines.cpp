@@ -2,6 +2,7 @@
 // address map, and fetching a machine's file (locally or through ftp).
 
 #include <fcntl.h>
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,23 +21,33 @@ namespace {
 
 constexpr std::size_t kMostTableBytes = 1u << 20;
 
-// The lines of a small text file (its first megabyte); false when it
-// cannot be read.
-bool ReadLines(const std::string &path, std::vector<std::string> &lines) {
+// The lines of a small text file.  0, ENOENT when there is no such file, or
+// another errno-style value when it cannot be read whole (a file past
+// kMostTableBytes counts as unreadable: a registry rewritten from a part of
+// it would lose the rest).
+int ReadLines(const std::string &path, std::vector<std::string> &lines) {
   lines.clear();
   posix::File file;
-  if (posix::OpenRegular(path.c_str(), O_RDONLY, file) != 0) return false;
-  std::string text(kMostTableBytes, '\0');
-  ssize_t n = posix::ReadSome(file.fd(), text.data(), text.size());
-  if (n < 0) return false;
-  text.resize(static_cast<std::size_t>(n));
+  if (int rc = posix::OpenRegular(path.c_str(), O_RDONLY, file); rc != 0) return rc;
+  std::string text;
+  char buffer[65536];
+  for (ssize_t n; (n = posix::ReadSome(file.fd(), buffer, sizeof buffer)) != 0;) {
+    if (n < 0) return EIO;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMostTableBytes) return EFBIG;
+  }
   for (std::size_t at = 0; at < text.size();) {
     std::size_t end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
     lines.push_back(text.substr(at, end - at));
     at = end + 1;
   }
-  return true;
+  return 0;
+}
+
+std::string Trim(std::string_view text) {
+  std::size_t a = text.find_first_not_of(" \t\r"), b = text.find_last_not_of(" \t\r");
+  return a == std::string_view::npos ? "" : std::string(text.substr(a, b - a + 1));
 }
 
 std::vector<std::string> Words(std::string_view line) {
@@ -51,15 +62,25 @@ std::vector<std::string> Words(std::string_view line) {
   return out;
 }
 
-// The value of KEY=value on a line of a table (first line wins), or "".
-std::string Lookup(const std::string &path, std::string_view key) {
+// The value of KEY=value on a line of a table (blanks around both are
+// dropped; the first line wins; lines beginning with "#" are notes).
+// 1 found, 0 not there (or no table when `missing_ok`), -1 with `why`.
+int Lookup(const std::string &path, std::string_view key, bool missing_ok, std::string &value, std::string &why) {
   std::vector<std::string> lines;
-  if (!ReadLines(path, lines)) return "";
-  for (const std::string &line : lines) {
-    std::size_t eq = line.find('=');
-    if (eq != std::string::npos && std::string_view(line).substr(0, eq) == key) return line.substr(eq + 1);
+  int rc = ReadLines(path, lines);
+  if (rc == ENOENT && missing_ok) return 0;
+  if (rc != 0) {
+    why = path + ": " + posix::ErrorText(rc);
+    return -1;
   }
-  return "";
+  for (const std::string &line : lines) {
+    std::string text = Trim(line);
+    std::size_t eq = text.find('=');
+    if (text.empty() || text[0] == '#' || eq == std::string::npos || Trim(text.substr(0, eq)) != key) continue;
+    value = Trim(text.substr(eq + 1));
+    return 1;
+  }
+  return 0;
 }
 
 bool ParseInt(const std::string &text, int &value) {
@@ -113,6 +134,8 @@ bool ParseDataset(const std::string &line, Dataset &d) {
     return false;
   if (w[1] != "AREA" && w[1] != "MD" && w[1] != "GRID" && w[1] != "TEXT") return false;
   if (!SafeName(w[0]) || !SafeWhere(w[4])) return false;
+  // Positions map to file numbers 1..9999 (a text dataset is one file).
+  if (w[1] != "TEXT" && (d.first < 1 || d.last < d.first || d.last > 9999)) return false;
   d.name = w[0];
   d.type = w[1];
   d.where = w[4];
@@ -141,18 +164,35 @@ bool MachineOf(std::string_view group, Machine &machine, std::string &why) {
   machine = Machine{};
   const char *home = std::getenv("HOME");
   std::string local = home ? home : ".";
-  std::string address = group == "LOC" ? "" : Lookup(LocalData() + "/TVTABLE.TXT", "QOLA_ROUTE_" + std::string(group));
-  if (address.empty()) {
+  std::string address, where;
+  const std::string table = LocalData() + "/TVTABLE.TXT", machines = LocalData() + "/MACHINES.TXT";
+  int routed = group == "LOC" ? 0 : Lookup(table, "QOLA_ROUTE_" + std::string(group), true, address, why);
+  if (routed < 0) return false;
+  if (routed == 0) {
     machine.root = local;
     return true;
   }
-  std::string where = Lookup(LocalData() + "/MACHINES.TXT", address);
-  if (where.empty()) {
-    why = "no machine is known by the address " + address + " of group " + std::string(group);
+  if (address.empty()) {
+    why = table + ": the route of group " + std::string(group) + " names no address";
     return false;
   }
-  if (where.rfind("ftp://", 0) == 0) machine.ftp_url = where;
-  else machine.root = where;
+  int known = Lookup(machines, address, false, where, why);
+  if (known < 0) {
+    why += " (wanted for the address " + address + " of group " + std::string(group) + ")";
+    return false;
+  }
+  if (known == 0 || where.empty()) {
+    why = "no machine is known by the address " + address + " of group " + std::string(group) + " in " + machines;
+    return false;
+  }
+  if (where.rfind("ftp://", 0) == 0 && where.size() > 6 && where[6] != '/' && where[6] != ':') {
+    machine.ftp_url = where;
+  } else if (where[0] == '/') {
+    machine.root = where;
+  } else {
+    why = machines + ": machine " + address + " is " + where + ", neither a directory (from /) nor ftp://host/path";
+    return false;
+  }
   return true;
 }
 
@@ -166,28 +206,35 @@ bool FindDataset(const Machine &machine, std::string_view name, Dataset &dataset
   }
   if (!FetchFile(machine, "DATASETS.TXT", scratch, local, why)) return false;
   std::vector<std::string> lines;
-  bool read = ReadLines(local, lines);
+  int rc = ReadLines(local, lines);
   if (fetched) {
     (void)posix::Unlink(local.c_str());
     ::rmdir(scratch);
   }
-  if (!read) {
-    why = "the machine has no dataset registry";
+  const std::string registry = fetched ? machine.ftp_url + "/tavrin/data/DATASETS.TXT" : local;
+  if (rc != 0) {
+    why = "no dataset registry " + registry + ": " + posix::ErrorText(rc);
     return false;
   }
-  for (const std::string &line : lines) {
-    Dataset d;
-    if (ParseDataset(line, d) && d.name == name) {
-      dataset = d;
-      return true;
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    std::vector<std::string> w = Words(lines[n]);
+    if (w.empty() || w[0] != name) continue;
+    if (!ParseDataset(lines[n], dataset)) {
+      why = registry + " line " + std::to_string(n + 1) + ": not GROUP/DESCRIPTOR AREA|MD|GRID|TEXT first last where";
+      return false;
     }
+    return true;
   }
-  why = "no dataset " + std::string(name);
+  why = "no dataset " + std::string(name) + " in " + registry;
   return false;
 }
 
 bool FetchFile(const Machine &machine, const std::string &relative, const std::string &scratch, std::string &local,
                std::string &why) {
+  if (relative.empty()) {
+    why = "no file named";
+    return false;
+  }
   if (machine.ftp_url.empty()) {
     local = relative.front() == '/' ? relative : machine.root + "/tavrin/data/" + relative;
     return true;
@@ -234,24 +281,49 @@ std::string ItemFile(const Dataset &d, int position) {
   return d.where + "/" + name;
 }
 
-bool RegisterLocal(const Dataset &dataset, std::string &why) {
-  std::vector<std::string> lines, kept;
-  (void)ReadLines(LocalData() + "/DATASETS.TXT", lines);
-  for (const std::string &line : lines) {
-    Dataset d;
-    if (!ParseDataset(line, d) || d.name != dataset.name) kept.push_back(line);
+namespace {
+
+// The local registry's lines without the dataset `name`; false with `why`
+// when the registry exists but cannot be read (rewriting it then would lose
+// its datasets).  `found` tells whether `name` was there.
+bool LinesWithout(std::string_view name, std::vector<std::string> &kept, bool &found, std::string &why) {
+  std::vector<std::string> lines;
+  const std::string path = LocalData() + "/DATASETS.TXT";
+  if (int rc = ReadLines(path, lines); rc != 0 && rc != ENOENT) {
+    why = path + ": " + posix::ErrorText(rc);
+    return false;
   }
+  found = false;
+  for (const std::string &line : lines) {
+    std::vector<std::string> w = Words(line);
+    if (!w.empty() && w[0] == name) found = true;
+    else kept.push_back(line);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool RegisterLocal(const Dataset &dataset, std::string &why) {
+  std::vector<std::string> kept;
+  bool found = false;
+  if (!LinesWithout(dataset.name, kept, found, why)) return false;
   kept.push_back(dataset.name + " " + dataset.type + " " + std::to_string(dataset.first) + " " +
                  std::to_string(dataset.last) + " " + dataset.where);
+  // A fresh account has no data directory yet.
+  const char *home = std::getenv("HOME");
+  ::mkdir((std::string(home ? home : ".") + "/tavrin").c_str(), 0755);
+  ::mkdir(LocalData().c_str(), 0755);
   return WriteRegistry(kept, why);
 }
 
 bool UnregisterLocal(std::string_view name, std::string &why) {
-  std::vector<std::string> lines, kept;
-  (void)ReadLines(LocalData() + "/DATASETS.TXT", lines);
-  for (const std::string &line : lines) {
-    Dataset d;
-    if (!ParseDataset(line, d) || d.name != name) kept.push_back(line);
+  std::vector<std::string> kept;
+  bool found = false;
+  if (!LinesWithout(name, kept, found, why)) return false;
+  if (!found) {
+    why = "no dataset " + std::string(name) + " in " + LocalData() + "/DATASETS.TXT";
+    return false;
   }
   return WriteRegistry(kept, why);
 }
@@ -271,6 +343,13 @@ bool SplitItem(std::string_view text, std::string &name, int &position) {
   return ParseInt(tail, position) && position > 0;
 }
 
+void MakeParentDirectories(const std::string &path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return;
+  for (std::size_t at = 1; at <= slash; ++at)
+    if (at == slash || path[at] == '/') ::mkdir(path.substr(0, at).c_str(), 0755);
+}
+
 bool CopyFile(const std::string &from, const std::string &to, std::string &why) {
   posix::File in;
   if (int rc = posix::OpenRegular(from.c_str(), O_RDONLY, in); rc != 0) {
@@ -279,14 +358,14 @@ bool CopyFile(const std::string &from, const std::string &to, std::string &why) 
   }
   std::string bytes;
   char buffer[65536];
-  for (ssize_t n; (n = posix::ReadSome(in.fd(), buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(n));
-  std::string dir = to.substr(0, to.rfind('/'));
-  if (to.find('/') != std::string::npos) {
-    std::string made;
-    for (std::size_t at = 1; at <= dir.size(); ++at)
-      if (at == dir.size() || dir[at] == '/') ::mkdir(dir.substr(0, at).c_str(), 0755);
-    (void)made;
+  for (ssize_t n; (n = posix::ReadSome(in.fd(), buffer, sizeof buffer)) != 0;) {
+    if (n < 0) {  // a part of the file would be a damaged copy
+      why = from + ": " + posix::ErrorText(errno);
+      return false;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
   }
+  MakeParentDirectories(to);
   int rc = posix::ReplaceFile(to.c_str(), 0666, [&](int fd) { return posix::WriteAll(fd, bytes.data(), bytes.size()); });
   if (rc == 0) return true;
   why = to + ": " + posix::ErrorText(rc);

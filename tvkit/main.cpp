@@ -23,7 +23,13 @@ int main(int argc, char **argv) {
   if (word.size() > 2 && word.substr(word.size() - 2) == ".k") word.resize(word.size() - 2);
   for (char &c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (word == "PEEKTX") return tvkit::Peektx();
-  if (word == "WAITCAP") return tvkit::Waitcap(argc == 2 ? argv[1] : "");
+  if (word == "WAITCAP") {
+    // Started by the host: the whole line in argv[1]; from a shell: its words.
+    if (argc == 2 && std::strchr(argv[0], ' ')) return tvkit::Waitcap(argv[1]);
+    std::string line = "WAITCAP";
+    for (int i = 1; i < argc; ++i) line += std::string(" ") + argv[i];
+    return tvkit::Waitcap(line);
+  }
   if (word == "SETREG") return tvkit::Setreg();
   if (word == "RASDUP" || word == "OBSDUP" || word == "MESHDUP") return tvkit::Dup(word);
   if (word == "RASCAT" || word == "OBSCAT" || word == "MESHCAT") return tvkit::Catalog(word);

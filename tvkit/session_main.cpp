@@ -17,7 +17,9 @@
 #include "posix/posix.h"
 
 int main(int argc, char **argv) {
-  if (argc < 2 || std::atoi(argv[1]) < 1 || std::atoi(argv[1]) > tv::kMaxFrames) {
+  char *end = nullptr;
+  long frames = argc < 2 ? 0 : std::strtol(argv[1], &end, 10);
+  if (argc < 2 || end == argv[1] || *end || frames < 1 || frames > tv::kMaxFrames) {
     std::fprintf(stderr, "usage: tvsession FRAMES [command [argument ...]]  (FRAMES 1 to %d)\n", tv::kMaxFrames);
     return 2;
   }

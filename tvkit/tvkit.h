@@ -20,6 +20,7 @@
 #ifndef VARNEK_TVKIT_TVKIT_H
 #define VARNEK_TVKIT_TVKIT_H
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +69,11 @@ int NewestPosition(const Machine &machine, const Dataset &dataset);
 // descriptor not "." or ".."), which can name a directory of its own.
 bool SafeName(std::string_view name);
 
+// The positions of a local dataset that hold a file, oldest first (by
+// modification time; a ring's newest item is its last).  `data` is the
+// machine's data directory.
+std::vector<int> HeldPositions(const Dataset &dataset, const std::string &data);
+
 // Adds (replacing one of the same name) or removes a dataset of the local
 // machine's registry.  false with `why`.
 [[nodiscard]] bool RegisterLocal(const Dataset &dataset, std::string &why);
@@ -80,8 +86,22 @@ std::string LocalData();
 // is 0 when none is given, -1 for ".ALL").
 [[nodiscard]] bool SplitItem(std::string_view text, std::string &name, int &position);
 
+// Makes the directories of `path` that are missing (the last part is the
+// file's own name).
+void MakeParentDirectories(const std::string &path);
+
 // Copies a file whole (temporary name + rename); false with `why`.
 [[nodiscard]] bool CopyFile(const std::string &from, const std::string &to, std::string &why);
+
+// The command line's checks: the keywords typed are among `keywords` (and
+// the host's global ones), else the problems are printed and false;
+// between `least` and `most` positional words follow the command word.
+[[nodiscard]] bool KeywordsAllowed(std::initializer_list<const char *> keywords);
+[[nodiscard]] bool PositionalCount(int least, int most);
+
+// A whole decimal number from `least` to `most` (no sign, no trailing
+// text); false otherwise.
+[[nodiscard]] bool WholeNumber(std::string_view text, int least, int most, int &value);
 
 // The commands; each returns the program's exit status.
 int Peektx();

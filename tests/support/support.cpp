@@ -95,9 +95,14 @@ long long FileSize(const std::string &path) {
 namespace {
 
 RunResult Run(const std::vector<std::string> &argv, const std::string &cwd, const EnvChanges &env, int timeout_ms,
-              const std::vector<int> &closed);
+              const std::vector<int> &closed, const std::string &path = "");
 
 }  // namespace
+
+RunResult RunProgramAs(const std::string &path, const std::vector<std::string> &argv, const std::string &cwd,
+                       const EnvChanges &env, int timeout_ms) {
+  return Run(argv, cwd, env, timeout_ms, {}, path);
+}
 
 RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd, const EnvChanges &env,
                      int timeout_ms) {
@@ -112,8 +117,9 @@ RunResult RunWithClosedDescriptors(const std::vector<std::string> &argv, const s
 namespace {
 
 RunResult Run(const std::vector<std::string> &argv, const std::string &cwd, const EnvChanges &env, int timeout_ms,
-              const std::vector<int> &closed) {
+              const std::vector<int> &closed, const std::string &path) {
   RunResult result;
+  const std::string file = path.empty() ? argv.at(0) : path;
   TempDir capture;
   std::string out_path = capture / "out", err_path = capture / "err";
 
@@ -148,7 +154,7 @@ RunResult Run(const std::vector<std::string> &argv, const std::string &cwd, cons
     dup2(in, 0);
     for (int fd : closed) close(fd);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    execve(args[0], args.data(), envp.data());
+    execve(file.c_str(), args.data(), envp.data());
     _exit(127);
   }
   int status = 0;

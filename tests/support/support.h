@@ -69,6 +69,12 @@ using EnvChanges = std::map<std::string, std::optional<std::string>>;
 RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd,
               const EnvChanges &env = {}, int timeout_ms = 30000);
 
+// RunProgram for a program file `path` started with `argv` as its argument
+// vector (argv[0] need not name the file: a host command program is started
+// with argv[0] a blank and the whole command line in argv[1]).
+RunResult RunProgramAs(const std::string &path, const std::vector<std::string> &argv, const std::string &cwd,
+                       const EnvChanges &env = {}, int timeout_ms = 30000);
+
 // RunProgram with some of the standard descriptors 0, 1 and 2 closed (what
 // a closed descriptor would have received is lost).
 RunResult RunWithClosedDescriptors(const std::vector<std::string> &argv, const std::string &cwd,
