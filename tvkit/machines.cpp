@@ -374,16 +374,8 @@ bool CopyFile(const std::string &from, const std::string &to, std::string &why) 
 
 int NewestPosition(const Machine &machine, const Dataset &d) {
   if (!machine.ftp_url.empty()) return d.last - d.first + 1;
-  const std::string data = machine.root + "/tavrin/data/";
-  int newest = 0;
-  std::int64_t newest_time = -1;
-  for (int p = 1; p <= d.last - d.first + 1; ++p) {
-    struct stat st;
-    std::string file = ItemFile(d, p);
-    if (file.empty() || stat((data + file).c_str(), &st) != 0) continue;
-    if (st.st_mtime >= newest_time) newest_time = st.st_mtime, newest = p;
-  }
-  return newest;
+  std::vector<int> held = HeldPositions(d, machine.root + "/tavrin/data");
+  return held.empty() ? 0 : held.back();
 }
 
 }  // namespace tvkit
