@@ -229,6 +229,69 @@ bool FindDataset(const Machine &machine, std::string_view name, Dataset &dataset
   return false;
 }
 
+namespace {
+
+// Where an ftp machine's files are: its host and port as the ftp client's
+// words, and the path from the account's login directory.
+struct FtpPlace {
+  std::string client;  // "ftp 'host' ['port']"
+  std::string base;    // "" or "path/"
+};
+
+std::string Quote(const std::string &s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+FtpPlace FtpPlaceOf(const Machine &machine) {
+  std::string rest = machine.ftp_url.substr(6);
+  std::size_t slash = rest.find('/');
+  std::string host = rest.substr(0, slash), path = slash == std::string::npos ? "" : rest.substr(slash);
+  std::string port;
+  if (std::size_t colon = host.find(':'); colon != std::string::npos) port = host.substr(colon + 1), host.resize(colon);
+  // The URL's path leads from the account's login directory (ftp://host/ is
+  // the login directory itself), as the client's scripts fetch
+  // ./tavrin/data/...; a name from the root would miss the account's files
+  // on any server whose accounts do not start at its root.  A registry's
+  // absolute file name stays absolute.
+  FtpPlace place;
+  std::size_t from = path.find_first_not_of('/');
+  place.base = from == std::string::npos ? "" : path.substr(from);
+  if (!place.base.empty() && place.base.back() != '/') place.base += '/';
+  place.client = "ftp " + Quote(host) + (port.empty() ? "" : " " + Quote(port));
+  return place;
+}
+
+// The modification times (YYYYMMDDHHMMSS, UTC) of the files of an ftp
+// machine's directory `relative` (to its data directory), from the
+// server's machine-readable listing; false when it gives none.
+bool RemoteTimes(const Machine &machine, const std::string &relative, std::vector<std::pair<std::string, std::string>> &times) {
+  FtpPlace place = FtpPlaceOf(machine);
+  std::string dir = relative.front() == '/' ? relative : place.base + "tavrin/data/" + relative;
+  std::string command = "printf 'mlsd %s\\nbye\\n' " + Quote(dir) + " | " + place.client + " 2>/dev/null";
+  std::string out;
+  int status = 0;
+  if (posix::RunAndRead(command.c_str(), kMostTableBytes, 0, out, &status) != 0 || status != 0) return false;
+  // Lines "fact=value;fact=value;... name".
+  for (std::size_t at = 0; at < out.size();) {
+    std::size_t end = out.find('\n', at);
+    if (end == std::string::npos) end = out.size();
+    std::string line = out.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::size_t blank = line.find("; ");
+    std::size_t modify = line.find("modify=");
+    if (blank == std::string::npos || modify == std::string::npos || modify > blank || line.size() < modify + 21) continue;
+    std::string stamp = line.substr(modify + 7, 14);
+    if (stamp.find_first_not_of("0123456789") != std::string::npos) continue;
+    times.emplace_back(line.substr(blank + 2), stamp);
+  }
+  return !times.empty();
+}
+
+}  // namespace
+
 bool FetchFile(const Machine &machine, const std::string &relative, const std::string &scratch, std::string &local,
                std::string &why) {
   if (relative.empty()) {
@@ -241,28 +304,11 @@ bool FetchFile(const Machine &machine, const std::string &relative, const std::s
   }
   // ftp://host[:port]/path: fetched with the system's ftp client, which
   // logs in with the account of $HOME/.netrc.
-  std::string rest = machine.ftp_url.substr(6);
-  std::size_t slash = rest.find('/');
-  std::string host = rest.substr(0, slash), path = slash == std::string::npos ? "" : rest.substr(slash);
-  std::string port;
-  if (std::size_t colon = host.find(':'); colon != std::string::npos) port = host.substr(colon + 1), host.resize(colon);
-  // The URL's path leads from the account's login directory (ftp://host/ is
-  // the login directory itself), as the client's scripts fetch
-  // ./tavrin/data/...; a name from the root would miss the account's files
-  // on any server whose accounts do not start at its root.  A registry's
-  // absolute file name stays absolute.
-  std::size_t from = path.find_first_not_of('/');
-  std::string base = from == std::string::npos ? "" : path.substr(from);
-  if (!base.empty() && base.back() != '/') base += '/';
-  std::string remote = relative.front() == '/' ? relative : base + "tavrin/data/" + relative;
+  FtpPlace place = FtpPlaceOf(machine);
+  std::string remote = relative.front() == '/' ? relative : place.base + "tavrin/data/" + relative;
   local = scratch + "/" + relative.substr(relative.rfind('/') == std::string::npos ? 0 : relative.rfind('/') + 1);
-  auto quote = [](const std::string &s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-  };
-  std::string command = "printf 'binary\\nget %s %s\\nbye\\n' " + quote(remote) + " " + quote(local) + " | ftp " +
-                        quote(host) + (port.empty() ? "" : " " + quote(port)) + " >/dev/null 2>&1";
+  std::string command = "printf 'binary\\nget %s %s\\nbye\\n' " + Quote(remote) + " " + Quote(local) + " | " +
+                        place.client + " >/dev/null 2>&1";
   int status = posix::RunShell(command.c_str());
   struct stat st;
   if (status != 0 || stat(local.c_str(), &st) != 0) {
@@ -373,9 +419,23 @@ bool CopyFile(const std::string &from, const std::string &to, std::string &why) 
 }
 
 int NewestPosition(const Machine &machine, const Dataset &d) {
-  if (!machine.ftp_url.empty()) return d.last - d.first + 1;
-  std::vector<int> held = HeldPositions(d, machine.root + "/tavrin/data");
-  return held.empty() ? 0 : held.back();
+  if (machine.ftp_url.empty()) {
+    std::vector<int> held = HeldPositions(d, machine.root + "/tavrin/data");
+    return held.empty() ? 0 : held.back();
+  }
+  // An ftp machine's files by the times its listing gives; a server that
+  // gives no listing leaves the last position.
+  std::vector<std::pair<std::string, std::string>> times;
+  if (!RemoteTimes(machine, d.where, times)) return d.last - d.first + 1;
+  int newest = 0;
+  std::string newest_time;
+  for (int p = 1; p <= d.last - d.first + 1; ++p) {
+    std::string file = ItemFile(d, p);
+    std::string name = file.substr(file.rfind('/') == std::string::npos ? 0 : file.rfind('/') + 1);
+    for (const auto &[listed, stamp] : times)
+      if (listed == name && stamp >= newest_time) newest_time = stamp, newest = p;
+  }
+  return newest;
 }
 
 }  // namespace tvkit

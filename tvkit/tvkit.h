@@ -61,8 +61,9 @@ struct Machine {
 std::string ItemFile(const Dataset &dataset, int position);
 
 // The newest item of a dataset: the position whose file was written last
-// (a local machine), the last position (an ftp machine, whose files are
-// not listed); 0 when no position holds a file.
+// (a local machine, or an ftp machine by its server's MLSD listing; the
+// last position when the server gives none); 0 when no position holds a
+// file.
 int NewestPosition(const Machine &machine, const Dataset &dataset);
 
 // A dataset name GROUP/DESCRIPTOR of letters, digits and _-. (the

@@ -292,6 +292,21 @@ TEST_F(FtpTest, RasdupCopiesAnImageOfAnFtpMachineToALocalDataset) {
   EXPECT_FALSE(testing_support::Exists(client_data_ + "/LOC/G8IR/AREA0001"));
 }
 
+TEST_F(FtpTest, WithoutAPositionTheNewestItemByTheServersListingIsCopied) {
+  // A ring: position 2 was written last, position 7 long before.
+  WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/G8IR AREA 1 10 RTIM/G8IR\n");
+  Image(server_data_ + "/RTIM/G8IR/AREA0002", 121500);
+  Image(server_data_ + "/RTIM/G8IR/AREA0007", 111500);
+  struct timespec old_times[2] = {{1700000000, 0}, {1700000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (server_data_ + "/RTIM/G8IR/AREA0007").c_str(), old_times, 0), 0);
+  RouteRtimTo(Url());
+  ASSERT_EQ(Kit("setreg.k", {"ADD", "LOC/G8IR", "AREA", "1", "4"}).status, 0);
+
+  RunResult r = Kit("rasdup.k", {"RTIM/G8IR", "LOC/G8IR.1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(SameBytes(client_data_ + "/LOC/G8IR/AREA0001", server_data_ + "/RTIM/G8IR/AREA0002"));
+}
+
 TEST_F(FtpTest, UrlPathIsTakenFromTheLoginDirectory) {
   // A machine in a directory of the account: ftp://host:port/machines/goes.
   std::string machine_data = server_home_ + "/machines/goes/tavrin/data";
