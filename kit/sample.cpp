@@ -108,8 +108,10 @@ bool AreaPixelOf(double lat, double lon_west, double sub_lon_west, int lines, in
   return true;
 }
 
-bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_lon_west, int lines, int elements,
-                   int resolution, std::string &error) {
+namespace {
+
+// The date and time of a sample file; false with `error` naming the file.
+bool SampleMomentOk(const std::string &path, int ccyyddd, int hhmmss, std::string &error) {
   if (!SampleDateOk(ccyyddd)) {
     error = DateError(path, ccyyddd);
     return false;
@@ -118,6 +120,14 @@ bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_
     error = path + ": time " + std::to_string(hhmmss) + " is not a valid HHMMSS time";
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_lon_west, int lines, int elements,
+                   int resolution, std::string &error) {
+  if (!SampleMomentOk(path, ccyyddd, hhmmss, error)) return false;
   if (!AreaShapeOk(sub_lon_west, lines, elements, resolution)) {
     error = path + ": lines, elements, resolution or longitude out of range";
     return false;
@@ -317,14 +327,7 @@ bool WriteTextProduct(const std::string &path, const std::string &title, int ccy
     error = path + ": title is not 1 to 80 printable characters";
     return false;
   }
-  if (!SampleDateOk(ccyyddd)) {
-    error = DateError(path, ccyyddd);
-    return false;
-  }
-  if (!ValidTime(hhmmss)) {
-    error = path + ": time " + std::to_string(hhmmss) + " is not a valid HHMMSS time";
-    return false;
-  }
+  if (!SampleMomentOk(path, ccyyddd, hhmmss, error)) return false;
   char issue[96];
   std::snprintf(issue, sizeof issue, "ISSUED %d %02d:%02d:%02d UTC\n", ccyyddd, hhmmss / 10000, hhmmss / 100 % 100,
                 hhmmss % 100);

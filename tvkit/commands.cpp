@@ -62,13 +62,6 @@ bool LocateItem(const char *word, const std::string &name, int position, const s
 // 2024001), as the server reads it.
 int AreaDate(std::int32_t word) { return word <= 96999 ? word + 2000000 : word + 1900000; }
 
-// Words 0..63 of an AREA file's directory in this machine's byte order.
-bool AreaDirectory(const std::string &path, std::int32_t (&words)[64]) {
-  posix::File file;
-  return posix::OpenRegular(path.c_str(), O_RDONLY, file) == 0 &&
-         posix::ReadAt(file.fd(), 0, words, sizeof words) == static_cast<ssize_t>(sizeof words) && words[0] == 0;
-}
-
 struct Scratch {
   Scratch() {
     if (!mkdtemp(path)) path[0] = '\0';
@@ -261,11 +254,8 @@ bool CopyImagePart(const std::string &from, const std::string &to, int lines, in
   if (lines >= image.lines && elements >= image.elements) return CopyFile(from, to, why);
   lines = std::min(lines, image.lines);
   elements = std::min(elements, image.elements);
-  posix::File file;
   std::int32_t words[64];
-  if (posix::OpenRegular(from.c_str(), O_RDONLY, file) != 0 ||
-      posix::ReadAt(file.fd(), 0, words, sizeof words) != static_cast<ssize_t>(sizeof words))
-    return why = "cannot read " + from, false;
+  if (!AreaDirectory(from, words)) return why = "cannot read " + from, false;
   words[8] = lines;
   words[9] = elements;
   words[33] = static_cast<std::int32_t>(sizeof words);

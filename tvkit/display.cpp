@@ -179,10 +179,8 @@ bool ShowImage(const std::string &local, const std::string &dataset, int frame, 
                std::string &why) {
   kit::AreaImage image;
   if (!kit::ReadAreaFile(local, image, why)) return false;
-  posix::File file;
   std::int32_t words[64];
-  if (posix::OpenRegular(local.c_str(), O_RDONLY, file) != 0 ||
-      posix::ReadAt(file.fd(), 0, words, sizeof words) != static_cast<ssize_t>(sizeof words)) {
+  if (!AreaDirectory(local, words)) {
     why = "not an image file";
     return false;
   }
@@ -219,11 +217,8 @@ int PositionAtTime(const Machine &machine, const Dataset &d, int hhmm, const std
   for (int p = 1; p <= d.last - d.first + 1; ++p) {
     std::string local, ignored;
     if (!FetchFile(machine, ItemFile(d, p), scratch, local, ignored)) continue;
-    posix::File file;
     std::int32_t words[64];
-    bool read = posix::OpenRegular(local.c_str(), O_RDONLY, file) == 0 &&
-                posix::ReadAt(file.fd(), 0, words, sizeof words) == static_cast<ssize_t>(sizeof words) &&
-                words[0] == 0;
+    bool read = AreaDirectory(local, words);
     if (!machine.ftp_url.empty()) (void)posix::Unlink(local.c_str());
     if (!read || words[4] / 100 != hhmm) continue;
     std::int64_t key = std::int64_t{words[3]} * 1000000 + words[4];

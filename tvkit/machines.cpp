@@ -418,6 +418,12 @@ bool CopyFile(const std::string &from, const std::string &to, std::string &why) 
   return false;
 }
 
+bool AreaDirectory(const std::string &path, std::int32_t (&words)[64]) {
+  posix::File file;
+  return posix::OpenRegular(path.c_str(), O_RDONLY, file) == 0 &&
+         posix::ReadAt(file.fd(), 0, words, sizeof words) == static_cast<ssize_t>(sizeof words) && words[0] == 0;
+}
+
 int NewestPosition(const Machine &machine, const Dataset &d) {
   if (machine.ftp_url.empty()) {
     std::vector<int> held = HeldPositions(d, machine.root + "/tavrin/data");

@@ -21,6 +21,7 @@
 #define VARNEK_TVKIT_TVKIT_H
 
 #include <initializer_list>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,6 +87,10 @@ std::string LocalData();
 // "GROUP/DESCRIPTOR.POS" split; false when there is no "/" (the position
 // is 0 when none is given, -1 for ".ALL").
 [[nodiscard]] bool SplitItem(std::string_view text, std::string &name, int &position);
+
+// Words 0..63 of an AREA file's directory in this machine's byte order;
+// false when the file cannot be read that far or word 0 is not 0.
+[[nodiscard]] bool AreaDirectory(const std::string &path, std::int32_t (&words)[64]);
 
 // Makes the directories of `path` that are missing (the last part is the
 // file's own name).
