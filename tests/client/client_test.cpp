@@ -48,16 +48,7 @@ class ClientTest : public ::testing::Test {
   }
   std::string Out(std::vector<std::string> args) { return Vkc(std::move(args)).out; }
   // The host command lines started so far (argv[1] of each), then forgotten.
-  std::vector<std::string> HostCommands() {
-    std::vector<std::string> out;
-    std::string log = ReadFile(dir_ / "host.log");
-    for (std::size_t at = 0; (at = log.find("argv1=[", at)) != std::string::npos;) {
-      at += 7;
-      out.push_back(log.substr(at, log.find("]\n", at) - at));
-    }
-    unlink((dir_ / "host.log").c_str());
-    return out;
-  }
+  std::vector<std::string> HostCommands() { return testing_support::TakeHostCommands(dir_.path()); }
   std::string RecordBytes(int n) { return ReadFile(dir_ / "VKClientFile").substr(12 + kRecord * n, kRecord); }
   ClientRec Record(int n) {
     ClientRec r;

@@ -52,16 +52,7 @@ class CycleTest : public ::testing::Test {
   void Routes(const std::string &lines) { WriteFile(dir_ / "tavrin/data/TVTABLE.TXT", lines); }
 
   // The host command lines started so far (argv[1] of each), then forgotten.
-  std::vector<std::string> HostCommands() {
-    std::vector<std::string> out;
-    std::string log = ReadFile(dir_ / "host.log");
-    for (std::size_t at = 0; (at = log.find("argv1=[", at)) != std::string::npos;) {
-      at += 7;
-      out.push_back(log.substr(at, log.find("]\n", at) - at));
-    }
-    unlink((dir_ / "host.log").c_str());
-    return out;
-  }
+  std::vector<std::string> HostCommands() { return testing_support::TakeHostCommands(dir_.path()); }
 
   // Client records and server-list entries, written straight into the files.
   void PutClient(int n, const ClientRec &r) {

@@ -221,4 +221,15 @@ FakeSession::~FakeSession() { shmdt(area_); }
 std::string BinDir() { return VARNEK_BIN_DIR; }
 std::string ProgramPath(const std::string &name) { return BinDir() + "/" + name; }
 
+std::vector<std::string> TakeHostCommands(const std::string &dir) {
+  std::vector<std::string> out;
+  std::string log = ReadFile(dir + "/host.log");
+  for (std::size_t at = 0; (at = log.find("argv1=[", at)) != std::string::npos;) {
+    at += 7;
+    out.push_back(log.substr(at, log.find("]\n", at) - at));
+  }
+  unlink((dir + "/host.log").c_str());
+  return out;
+}
+
 }  // namespace testing_support

@@ -99,6 +99,11 @@ class FakeSession {
   void *area_ = nullptr;
 };
 
+// The host command lines (argv[1] of each) that the stand-in host program
+// logged in `dir`/host.log so far; the log is removed, so the next call
+// sees only later commands.
+std::vector<std::string> TakeHostCommands(const std::string &dir);
+
 // Paths of the built programs (set by the build).
 std::string BinDir();
 std::string ProgramPath(const std::string &name);
