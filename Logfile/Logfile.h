@@ -185,4 +185,10 @@ void Write_Textfile_Record(LOGFILE_TYPE Logfile, const char *Textfile, std::FILE
 // written then.
 [[nodiscard]] int Copy_Logfile_to_Textfile(LOGFILE_TYPE Logfile, const char *Textfile);
 
+// The same copy into a file the program generates for itself (PRINTLOG):
+// written whole under a temporary name and renamed, so a link of that name
+// is replaced, never written through, and the old file stays whole until
+// the new one is.  Same messages and results.
+[[nodiscard]] int Copy_Logfile_to_New_Textfile(LOGFILE_TYPE Logfile, const char *Textfile);
+
 #endif  // VARNEK_LOGFILE_LOGFILE_H

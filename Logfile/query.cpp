@@ -147,6 +147,46 @@ int Display_Last_Records(LOGFILE_TYPE Logfile, int Total_Records) {
   return 0;
 }
 
+namespace {
+
+// Writes the entries in time order to `out`; the number written.
+int WriteEntries(LOGFILE_TYPE &Logfile, const char *Textfile, std::FILE *out) {
+  int count = 0;
+  ScanInTimeOrder(Logfile, [&](LOGFILE_TYPE &l) {
+    Write_Textfile_Record(l, Textfile, out);
+    ++count;
+  });
+  return count;
+}
+
+void PrintCopied(const char *Textfile, int count) {
+  std::printf("\nCreating a text file - %s\n", Textfile);
+  std::printf("\nDone.");
+  std::printf("\n\nTotal records copied: %d\n\n", count);
+}
+
+}  // namespace
+
+int Copy_Logfile_to_New_Textfile(LOGFILE_TYPE Logfile, const char *Textfile) {
+  int count = 0;
+  int rc = !Textfile || !*Textfile ? ENOENT
+                                   : posix::ReplaceFile(
+                                         Textfile, 0666,
+                                         [&](int fd) {
+                                           std::FILE *out = posix::WriteStreamOn(fd);
+                                           if (!out) return false;
+                                           count = WriteEntries(Logfile, Textfile, out);
+                                           return std::fclose(out) == 0;
+                                         },
+                                         nullptr, posix::Links::kReplace);
+  if (rc != 0) {
+    std::printf("Cannot create text file %s\n", Textfile ? Textfile : "");
+    return 1;
+  }
+  PrintCopied(Textfile, count);
+  return 0;
+}
+
 int Copy_Logfile_to_Textfile(LOGFILE_TYPE Logfile, const char *Textfile) {
   posix::File file;
   std::FILE *out = nullptr;
@@ -155,13 +195,6 @@ int Copy_Logfile_to_Textfile(LOGFILE_TYPE Logfile, const char *Textfile) {
     std::printf("Cannot create text file %s\n", Textfile ? Textfile : "");
     return 1;
   }
-  std::printf("\nCreating a text file - %s\n", Textfile);
-  int count = 0;
-  ScanInTimeOrder(Logfile, [&](LOGFILE_TYPE &l) {
-    Write_Textfile_Record(l, Textfile, out);
-    ++count;
-  });
-  std::printf("\nDone.");
-  std::printf("\n\nTotal records copied: %d\n\n", count);
+  PrintCopied(Textfile, WriteEntries(Logfile, Textfile, out));
   return std::fclose(out) == 0 ? 0 : 1;
 }

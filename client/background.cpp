@@ -8,12 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <string_view>
+#include <string>
 
 #include "client/client.h"
+#include "client/internal.h"
 #include "host/host.h"
 #include "posix/posix.h"
 
@@ -24,28 +24,27 @@ constexpr const char *kStartText = "VARNEK-II - Starting Background Job ... ";
 constexpr const char *kStopText = "VARNEK-II is shuting down ...";
 constexpr int kMostMinutes = 35791;  // the longest pause whose milliseconds fit in an int
 
-// The process number the marker holds, as "%d" reads it; 0 for a marker that
-// holds none (empty, text, 0 or below), which is stale: never probed or
-// signalled.  false when the marker cannot be opened for reading.
-bool ReadMarker(pid_t &pid) {
-  pid = 0;
-  posix::File file;
-  if (posix::OpenRegular(kMarkerFile, O_RDONLY, file) != 0) return false;
-  char text[64] = {};
-  ssize_t n = posix::ReadSome(file.fd(), text, sizeof text - 1);
-  std::string_view rest(text, n > 0 ? static_cast<std::size_t>(n) : 0);
-  while (!rest.empty() && isLineBlank(rest.front())) rest.remove_prefix(1);
-  if (!rest.empty() && rest.front() == '+') rest.remove_prefix(1);
-  std::int64_t value = 0;
-  auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
-  (void)end;
-  if (ec == std::errc() && value > 0 && value <= INT32_MAX) pid = static_cast<pid_t>(value);
-  return true;
-}
+using client_internal::Marker;
+using client_internal::MarkerOwner;
 
-bool MarkerExists() {
-  posix::File file;
-  return posix::OpenRegular(kMarkerFile, O_RDONLY, file) == 0;
+// The documented check of an existing marker: a loop holds it (reported),
+// or it is stale (reported and removed; no loop starts).  A marker that is
+// a link or not a regular file is stale too, and only its name is removed.
+void CheckExistingMarker(Marker &marker, int opened) {
+  if (verbose > 0) std::printf("Check whether background job is already running...\n");
+  std::int64_t pid = 0;
+  if (opened == 0 && marker.Owner(&pid, 1) != MarkerOwner::kNone) {
+    if (verbose > 0) std::printf("VARNEK-II - Already In Background ...\n");
+    return;
+  }
+  if (verbose > 0) {
+    std::printf("%s file exists but the background process is dead.\n", kMarkerFile);
+    std::printf("Please run 'VKC BG' again to restart the Varnek II.\n");
+  }
+  // Removed only while nobody holds it and it still has its name: a loop
+  // that started meanwhile keeps its own marker.
+  if (opened != 0) (void)posix::Unlink(kMarkerFile);
+  else if (marker.TakeOver(false)) marker.Remove();
 }
 
 }  // namespace
@@ -57,56 +56,59 @@ int ClientBGJob() {
   if (minutes > kMostMinutes) minutes = kMostMinutes;
   const int sleep_ms = minutes > 0 ? minutes * 60000 : 0;
 
-  pid_t pid = 0;
-  if (ReadMarker(pid)) {
-    if (verbose > 0) std::printf("Check whether background job is already running...\n");
-    if (posix::ProcessExists(pid)) {
-      if (verbose > 0) std::printf("VARNEK-II - Already In Background ...\n");
-      return kClientOk;
-    }
-    if (verbose > 0) {
-      std::printf("%s file exists but the background process is dead.\n", kMarkerFile);
-      std::printf("Please run 'VKC BG' again to restart the Varnek II.\n");
-    }
-    (void)posix::Unlink(kMarkerFile);
+  // The marker appears whole and locked, or not at all: of two loops
+  // started together exactly one creates it, and the other finds it held.
+  Marker marker;
+  const pid_t self = getpid();
+  char line[32];
+  int length = std::snprintf(line, sizeof line, "%d\n", static_cast<int>(self));
+  int rc = EEXIST;
+  for (int attempt = 0; attempt < 8 && rc == EEXIST; ++attempt) {
+    rc = marker.Create(kMarkerFile, std::string(line, static_cast<std::size_t>(length)));
+    if (rc != EEXIST) break;
+    int opened = marker.Open(kMarkerFile);
+    if (opened == ENOENT) continue;  // removed meanwhile: create it again
+    CheckExistingMarker(marker, opened);
     return kClientOk;
   }
-
-  if (verbose > 0) std::printf("%s\n", kStartText);
-  LogEntry("ClientBGJob", kStartText);
-  char line[32];
-  int length = std::snprintf(line, sizeof line, "%d\n", static_cast<int>(getpid()));
-  if (int rc = posix::ReplaceFile(kMarkerFile, 0666, [&](int fd) {
-        return posix::WriteAll(fd, line, static_cast<std::size_t>(length));
-      });
-      rc != 0) {
+  if (rc != 0) {
     // Without its marker the loop could never be stopped: it does not start.
     Tveprintf("%s cannot be created: %s; the background job does not start.\n", kMarkerFile,
               posix::ErrorText(rc).c_str());
     return kClientFailed;
   }
+  if (verbose > 0) std::printf("%s\n", kStartText);
+  LogEntry("ClientBGJob", kStartText);
 
   // A cycle that fails (no route table, no client file) never ends the loop:
-  // the next one runs after the pause.
-  while (MarkerExists()) {
+  // the next one runs after the pause.  The loop ends when its marker is
+  // gone or no longer names it, or when a terminating signal stopped a
+  // command of its cycle.
+  while (marker.StillNames(self)) {
     if (verbose > 1) std::printf("VARNEK Crawling ...\n");
     (void)Cycle();
+    if (posix::TerminationSignal() != 0) break;
     Tvsleep(sleep_ms);
   }
+  if (posix::TerminationSignal() != 0) return kClientFailed;
   if (verbose > 0) std::printf("VARNEK dead ...\n");
   return kClientOk;
 }
 
 int ClientBGOff() {
-  pid_t pid = 0;
-  if (!ReadMarker(pid)) {
+  Marker marker;
+  int opened = marker.Open(kMarkerFile);
+  if (opened == ENOENT) {
     if (verbose > 0) std::printf("VARNEK-II - Is not currently running ...\n");
     return kClientOk;
   }
   if (verbose > 0) std::printf("%s\n", kStopText);
   LogEntry("ClientBGOff", kStopText);
-  if (posix::ProcessExists(pid)) {
-    if (posix::SignalProcess(pid, SIGKILL) != 0) {
+  // Only the loop the kernel names as the marker's holder, and only when
+  // the marker names it too, is stopped.
+  std::int64_t pid = 0;
+  if (opened == 0 && marker.Owner(&pid, 1) == MarkerOwner::kNamedHolder) {
+    if (posix::SignalProcess(static_cast<pid_t>(pid), SIGKILL) != 0) {
       int error = errno;
       if (verbose > 0) {
         std::printf("Cannot kill the process %d\n", static_cast<int>(pid));

@@ -150,6 +150,12 @@ std::string UserCommand(const ClientRec &r, const CompareRec &c, int filled) {
 
 }  // namespace
 
+bool client_internal::IsFutureStamp(std::int64_t stamp) {
+  constexpr std::int64_t kStampOrigin = 852076800;  // 1 January 1997 00:00 UTC, in seconds since 1970
+  constexpr std::int64_t kMostAheadMinutes = 24 * 60;
+  return stamp > (tv::Now() - kStampOrigin) / 60 + kMostAheadMinutes;
+}
+
 void getTimeStamp(int date, int time, std::int64_t *timeStamp) {
   int full = NormalisedDate(date);
   std::int64_t year = full / 1000;
@@ -197,6 +203,9 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
                                         : (a.RtimeB <= minute && minute <= 59) || (0 <= minute && minute <= a.RtimeE);
   if (!in_window) return finish();
   if (std::strcmp(r.Group, c.Group) != 0 || std::strcmp(r.Descriptor, c.Descriptor) != 0) return finish();
+  // An image dated more than a day after this clock is not believed: taking
+  // it would move the record's stamp past every genuine image to come.
+  if (client_internal::IsFutureStamp(ImageStamp)) return finish() | kFutureDated;
 
   // A visible image displayed straight from the server must be light enough.
   if (std::strcmp(a.Band, "1") == 0 && a.Show && !a.Store) {
@@ -232,6 +241,10 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
       return finish();
     follower_frame = a.BegFrame + DominantFrameOffset(dominant->Data.Area);
   }
+
+  // The record as it was, for a copy that fails: the image is then not
+  // taken, and the next cycle tries it again.
+  const ClientRec before = r;
 
   std::string loading = Format("Loading new image: %d", c.CrntArea);
   if (verbose > 1) std::printf("%s\n", loading.c_str());
@@ -280,7 +293,16 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
     else
       copy = Format("RASDUP %s/%s.%d LOC/%s.%d BAND=%s %s %s TWIN=0 MAG=%d %d ", r.Group, r.Descriptor, c.CrntArea,
                     r.Descriptor, work, band, size, style, copy_l, copy_e);
-    health::CommandRan(health::Command::kCopy, Exec(copy.c_str()));
+    const int copied = Exec(copy.c_str());
+    health::CommandRan(health::Command::kCopy, copied);
+    if (copied != 0) {
+      // Nothing arrived in the work position: the record stays as it was
+      // (nothing is displayed from that position, no command runs).
+      if (verbose > 1) std::printf("Copy of image %d failed (status %d); it is tried again next cycle.\n", c.CrntArea, copied);
+      r = before;
+      a.Complete = complete_before;
+      return 0;
+    }
     if (a.Show)
       display = Format("RASVUE LOC/%s.%d %d LATLON=%6.1f %6.1f MAG=%d %d BAND=%s GRAY=%s TWIN=0 REF='ZRNG AUTO'",
                        r.Descriptor, work, a.NxtFrame, a.Lat, a.Lon, display_l, display_e, band, a.Gray);

@@ -47,6 +47,17 @@ bool PlainDataset(const char *group, const char *descriptor) {
   return false;
 }
 
+// Runs the copy of an item; true when it succeeded.  A failed copy is
+// recorded for the health view, and the item is not taken: the next cycle
+// tries it again.
+bool Copied(const std::string &command, int item) {
+  const int status = Exec(command.c_str());
+  health::CommandRan(health::Command::kCopy, status);
+  if (status != 0 && verbose > 1)
+    std::printf("Copy of item %d failed (status %d); it is tried again next cycle.\n", item, status);
+  return status == 0;
+}
+
 }  // namespace
 
 unsigned CheckGrid(ClientRec *Client, const ServerRec &Server) {
@@ -57,24 +68,24 @@ unsigned CheckGrid(ClientRec *Client, const ServerRec &Server) {
   if (s.currentNum < g.bServerPos || s.currentNum > g.eServerPos) return 0;
   std::int64_t stamp = ItemStamp(Server);
   if (stamp < r.LastStamp + g.Increment || !group_check || !PlainDataset(s.Group, s.Descriptor)) return 0;
+  if (client_internal::IsFutureStamp(stamp)) return kFutureDated;
 
   char text[48];
   std::snprintf(text, sizeof text, "Loading new grid: %d", s.currentNum);
   if (verbose > 1) std::printf("%s\n", text);
   LogEntry("CheckGrid", text);
-  TakeItem(r, stamp, s.currentNum, Server);
-  unsigned changed = kChangedLastItem;
 
-  int target = g.Position;
-  if (target == 0) {
-    target = g.NxtWS - g.BegWS + 1;
-    g.NxtWS = client_internal::NextInRing(g.NxtWS, g.BegWS, g.EndWS);
-    changed |= kChangedNextWork;
-  }
+  const int target = g.Position != 0 ? g.Position : g.NxtWS - g.BegWS + 1;
   std::string copy = "MESHDUP " + std::string(r.Group) + "/" + r.Descriptor + "." + std::to_string(s.currentNum) +
                      " LOC/" + r.Descriptor + "." + std::to_string(target) + " DEL=" + (g.DestDel ? "YES" : "NO") +
                      " NUM=" + std::to_string(g.NumMatch);
-  health::CommandRan(health::Command::kCopy, Exec(copy.c_str()));
+  if (!Copied(copy, s.currentNum)) return 0;
+  TakeItem(r, stamp, s.currentNum, Server);
+  unsigned changed = kChangedLastItem;
+  if (g.Position == 0) {
+    g.NxtWS = client_internal::NextInRing(g.NxtWS, g.BegWS, g.EndWS);
+    changed |= kChangedNextWork;
+  }
   RunUserCommand(r);
   return changed;
 }
@@ -86,19 +97,20 @@ unsigned CheckPnts(ClientRec *Client, const ServerRec &Server) {
   if (std::strcmp(r.Group, s.Group) != 0 || std::strcmp(r.Descriptor, s.Descriptor) != 0) return 0;
   std::int64_t stamp = ItemStamp(Server);
   if (stamp < r.LastStamp + p.Increment || !PlainDataset(s.Group, s.Descriptor)) return 0;
+  if (client_internal::IsFutureStamp(stamp)) return kFutureDated;
 
   char text[48];
   std::snprintf(text, sizeof text, "Loading new MD file: %d", s.currentNum);
   if (verbose > 1) std::printf("%s\n", text);
   LogEntry("CheckPnts", text);
-  TakeItem(r, stamp, s.currentNum, Server);
 
   std::string from = std::string(r.Group) + "/" + r.Descriptor;
   if (p.Position != 0) from += "." + std::to_string(p.Position);
   std::string copy = "OBSDUP " + from + " LOC/" + r.Descriptor + "." + std::to_string(p.NxtWS - p.BegWS + 1) +
                      " DELETE=" + (p.DestDel ? "YES" : "NO");
+  if (!Copied(copy, s.currentNum)) return 0;
+  TakeItem(r, stamp, s.currentNum, Server);
   p.NxtWS = client_internal::NextInRing(p.NxtWS, p.BegWS, p.EndWS);
-  health::CommandRan(health::Command::kCopy, Exec(copy.c_str()));
   RunUserCommand(r);
   return kChangedLastItem | kChangedNextWork;
 }
@@ -115,9 +127,12 @@ unsigned CheckText(ClientRec *Client, const ServerRec &Server, const char *Serve
   if (name != t.From) return 0;
   std::int64_t stamp = ItemStamp(Server);
   if (stamp < r.LastStamp + t.Increment) return 0;
-  r.LastStamp = stamp;
-  r.LastDate = Server.fileMdate;
-  r.LastTime = Server.fileMtime;
+  if (client_internal::IsFutureStamp(stamp)) return kFutureDated;
+  if (!client_internal::IsSafeTransferName(t.From) || !client_internal::IsSafeTransferName(t.To)) {
+    if (verbose > 0)
+      std::printf("Text %s not transferred: a file name beginning with | or ! is refused.\n", Visible(t.From).c_str());
+    return 0;
+  }
 
   // The installed transfer script, run straight through the shell with
   // every argument quoted: the address is its first argument whole, and
@@ -126,9 +141,17 @@ unsigned CheckText(ClientRec *Client, const ServerRec &Server, const char *Serve
   // names stay its second and third arguments.
   std::string command = "./VKTransfer " + client_internal::ShellQuote(ServerAddress ? ServerAddress : "");
   command += " " + client_internal::ShellQuote(t.From) + " " + client_internal::ShellQuote(t.To);
-  health::CommandRan(health::Command::kCopy, posix::RunShell(command.c_str()));
+  const int status = posix::RunShell(command.c_str());
+  health::CommandRan(health::Command::kCopy, status);
   if (verbose > 1) std::printf("%s\n", command.c_str());
   LogCommandLine(command);
+  if (status != 0) {
+    if (verbose > 1) std::printf("Transfer of %s failed (status %d); it is tried again next cycle.\n", t.From, status);
+    return 0;
+  }
+  r.LastStamp = stamp;
+  r.LastDate = Server.fileMdate;
+  r.LastTime = Server.fileMtime;
   RunUserCommand(r);
   return kChangedLastItem;
 }

@@ -472,6 +472,9 @@ enum ChangedFields : unsigned {
   kChangedNextWork = 1u << 3,    // NxtWS
   kChangedNextFrame = 1u << 4,   // NxtFrame (AREA)
   kChangedBadFrame = 1u << 5,    // badFrame (AREA)
+  // Not a field: the item was the record's and due, but dated more than a
+  // day after this machine's clock, so it was not taken (nothing changed).
+  kFutureDated = 1u << 8,
 };
 
 // The image check of one server image `Compare` (time stamp `ImageStamp`,
@@ -491,9 +494,11 @@ enum ChangedFields : unsigned {
 [[nodiscard]] unsigned CheckText(ClientRec *Client, const ServerRec &Server, const char *ServerAddress);
 
 // Compares COMPARE2 as a version-1 text with the client file; prints
-// "Compare VARNEK V1 complete ..." at verbose level above 1.  kClientOk,
-// or kClientFailed when a changed record could not be written back.
-[[nodiscard]] int CompareV1();
+// "Compare VARNEK V1 complete ..." at verbose level above 1.  `ServerAddress`
+// names the server the text came from in messages (null: COMPARE2).
+// kClientOk, or kClientFailed when a changed record could not be written
+// back.
+[[nodiscard]] int CompareV1(const char *ServerAddress = nullptr);
 
 // The routes of the host's route table, read once for a comparison.
 struct RouteTable {

@@ -32,6 +32,8 @@ bool IsPlainWord(std::string_view text, std::size_t room) {
   return true;
 }
 
+bool IsSafeTransferName(std::string_view name) { return name.empty() || (name[0] != '|' && name[0] != '!'); }
+
 std::string ShellQuote(std::string_view text) {
   std::string out = "'";
   for (char c : text) {
@@ -161,17 +163,31 @@ bool ReadCompareText(std::string &text) {
   return false;
 }
 
+// The fields a check changed; an item it did not take for its date is
+// reported first (at verbose level above 0, and in the health file).
+unsigned Settle(unsigned changed, const char *server, const ClientRec &r, int date, int time) {
+  if (!(changed & kFutureDated)) return changed;
+  std::string dataset = r.DataType == TEXT ? std::string(r.Data.Text.From) : std::string(r.Group) + "/" + r.Descriptor;
+  if (verbose > 0)
+    std::printf("Server %s: %s item dated %d %06d is more than 24 hours ahead of this clock; not taken.\n",
+                server ? server : kCompareFile, Visible(dataset).c_str(), date, time);
+  health::FutureDated();
+  return changed & ~static_cast<unsigned>(kFutureDated);
+}
+
 // Applies one server image to every active AREA record; merges what
 // changed.  false when a merge could not be written.
-bool ApplyImage(const CompareRec &image, ClientTable &table) {
+bool ApplyImage(const CompareRec &image, ClientTable &table, const char *server) {
   std::int64_t stamp = 0;
   getTimeStamp(image.ImageDate, image.ImageTime, &stamp);
   bool stored = true;
   health::Applied();
   for (int n : table.Active(AREA)) {
+    if (posix::TerminationSignal() != 0) break;  // the run is ending
     ClientRec *record = table.Record(n);
     health::Examining(n, *record);
-    unsigned changed = CheckArea(image, stamp, n, record, table);
+    unsigned changed = Settle(CheckArea(image, stamp, n, record, table), server, *record, image.ImageDate,
+                              image.ImageTime);
     if (changed & kChangedLastItem) health::Taken(record->LastItem);
     if (changed && table.Merge(n, changed) != kClientOk) stored = false;
   }
@@ -197,7 +213,7 @@ void client_internal::ReadV1Images(std::string_view text, const std::function<vo
   }
 }
 
-int CompareV1() {
+int CompareV1(const char *ServerAddress) {
   int result = kClientOk;
   DBase file;
   if (OpenVarnekDB(&file, kClientFile, kClientFileText)) {
@@ -206,7 +222,7 @@ int CompareV1() {
       ClientTable table(&file);
       if (table.Load())
         client_internal::ReadV1Images(text, [&](const CompareRec &image) {
-          if (!ApplyImage(image, table)) result = kClientFailed;
+          if (!ApplyImage(image, table, ServerAddress)) result = kClientFailed;
         });
       else
         health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be read");
@@ -260,16 +276,18 @@ int CompareV2(const char *ServerIP, const char *ServerAddress, const RouteTable 
             continue;
           }
           if (s.DataType == AREA) {
-            if (!ApplyImage(image, table)) result = kClientFailed;
+            if (!ApplyImage(image, table, ServerAddress)) result = kClientFailed;
             continue;
           }
           health::Applied();
           for (int c : table.Active(s.DataType)) {
+            if (posix::TerminationSignal() != 0) break;  // the run is ending
             ClientRec *record = table.Record(c);
             health::Examining(c, *record);
-            unsigned changed = s.DataType == MD     ? CheckPnts(record, s)
-                               : s.DataType == GRID ? CheckGrid(record, s)
-                                                    : CheckText(record, s, ServerAddress);
+            unsigned changed = Settle(s.DataType == MD     ? CheckPnts(record, s)
+                                      : s.DataType == GRID ? CheckGrid(record, s)
+                                                           : CheckText(record, s, ServerAddress),
+                                      ServerAddress, *record, s.fileMdate, s.fileMtime);
             if (changed & kChangedLastItem) health::Taken(record->LastItem);
             if (changed && table.Merge(c, changed) != kClientOk) result = kClientFailed;
           }

@@ -42,29 +42,88 @@ int ReadNumbers(const char *name, std::int64_t *values, int count) {
   return got;
 }
 
-// Step 1 of the cycle: whether another cycle still runs (then the message
-// has been printed and this one must not start).  A recorded cycle that is
-// gone, or older than the age limit (then killed), is taken over.  A lock
-// file whose process number is 0, negative, not a number or this
-// process's own is stale: no process is probed or signalled for it.
-bool AnotherCycleRuns() {
+// The pid line of the cycle lock: this process and its start time.
+std::string PidLine() {
+  char line[64];
+  int length = std::snprintf(line, sizeof line, "%ld %ld\n", static_cast<long>(getpid()),
+                             static_cast<long>(tv::Now()));
+  return std::string(line, static_cast<std::size_t>(length));
+}
+
+enum class Start { kRun, kRunning, kFailed };
+
+Start CannotWrite(client_internal::Marker &lock) {
+  lock.Remove();
+  std::printf("Cannot write to VKCPid file\n");
+  return Start::kFailed;
+}
+
+// Step 1 and 2 of the cycle: takes the cycle lock VKCPid for this pass.
+// kRun when `lock` holds it; kRunning when another cycle runs (the message
+// has been printed); kFailed after a message.  A lock file that no process
+// holds is stale whatever it says and is taken over without a signal; a
+// cycle that holds it is judged against the age limit, and killed past it,
+// only when the file names that same process; a link or anything but a
+// regular file under the name is replaced, never followed.
+Start TakeCycleLock(client_internal::Marker &lock) {
+  using client_internal::MarkerOwner;
+  const std::string line = PidLine();
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    int rc = lock.Create(kCyclePidFile, line);
+    if (rc == 0) return Start::kRun;
+    if (rc != EEXIST) break;
+    rc = lock.Open(kCyclePidFile);
+    if (rc == ENOENT) continue;  // removed meanwhile: create it again
+    if (rc == client_internal::kMarkerNotAFile) {
+      if (posix::Unlink(kCyclePidFile) != 0) break;
+      continue;
+    }
+    if (rc != 0) break;
+    std::int64_t recorded[2] = {0, 0};
+    switch (lock.Owner(recorded, 2)) {
+      case MarkerOwner::kNone:
+        if (!lock.TakeOver(false)) continue;  // taken or removed meanwhile
+        Tveprintf("Check using kill failed: %s\n", posix::ErrorText(ESRCH).c_str());
+        if (!lock.Rewrite(line)) return CannotWrite(lock);
+        return Start::kRun;
+      case MarkerOwner::kOtherHolder:
+        std::printf("VKC cycle still running, no need to start another cycle\n");
+        return Start::kRunning;
+      case MarkerOwner::kNamedHolder: {
+        std::int64_t limit = kCycleMaxAgeSeconds;
+        std::int64_t configured = 0;
+        if (ReadNumbers(kCycleMaxTimeFile, &configured, 1) == 1) limit = configured;
+        if (tv::Now() - recorded[1] <= limit) {
+          std::printf("VKC cycle still running, no need to start another cycle\n");
+          return Start::kRunning;
+        }
+        if (posix::SignalProcess(static_cast<pid_t>(recorded[0]), SIGKILL) != 0) {
+          // It runs on, holding the lock: no second cycle may start.
+          Tveprintf("Kill process failed: %s\n", posix::ErrorText(errno).c_str());
+          return Start::kFailed;
+        }
+        if (!lock.TakeOver(true)) continue;  // the killed cycle's lock is released when it has ended
+        if (!lock.Rewrite(line)) return CannotWrite(lock);
+        return Start::kRun;
+      }
+    }
+  }
+  return CannotWrite(lock);
+}
+
+// Whether a fetched version-2 table is whole: an availability file is
+// exactly its 200 fixed-width records, and anything else (a transfer cut
+// short, a different file) is a failed fetch that nothing is compared with.
+bool WholeTable(const ServerListRec &entry) {
+  constexpr std::int64_t kTableBytes = std::int64_t{kServerRecords} * kServerLineBytes;
   struct stat st;
-  if (lstat(kCyclePidFile, &st) != 0) return false;
-  std::int64_t recorded[2] = {0, 0};
-  bool readable = ReadNumbers(kCyclePidFile, recorded, 2) == 2;
-  std::int64_t limit = kCycleMaxAgeSeconds;
-  std::int64_t configured = 0;
-  if (ReadNumbers(kCycleMaxTimeFile, &configured, 1) == 1) limit = configured;
-  pid_t pid = readable && recorded[0] > 0 && recorded[0] <= INT32_MAX ? static_cast<pid_t>(recorded[0]) : 0;
-  if (!posix::ProcessExists(pid)) {
-    Tveprintf("Check using kill failed: %s\n", posix::ErrorText(errno).c_str());
-    return false;
-  }
-  if (tv::Now() - recorded[1] <= limit) {
-    std::printf("VKC cycle still running, no need to start another cycle\n");
-    return true;
-  }
-  if (posix::SignalProcess(pid, SIGKILL) != 0) Tveprintf("Kill process failed: %s\n", posix::ErrorText(errno).c_str());
+  std::int64_t size = lstat(kCompareFile, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
+  if (size == kTableBytes) return true;
+  std::string reason = std::string(kCompareFile) + " fetched for " + entry.group + " from " + entry.Address +
+                       (size < 0 ? std::string(" is not a file") : " is " + std::to_string(size) + " bytes") +
+                       ", not " + std::to_string(kTableBytes) + "; nothing compared";
+  Tveprintf("%s.\n", reason.c_str());
+  health::NotCompared(health::kFetchFailed, reason);
   return false;
 }
 
@@ -78,7 +137,8 @@ bool CompareServer(const ServerListRec &entry) {
   if (entry.Version != 1 && entry.Version != 2)
     health::NotCompared(health::kNotCompared, "unknown availability file version " + std::to_string(entry.Version));
   if (fetched != 0) return true;  // a failed fetch skips this server
-  if (entry.Version == 1) return CompareV1() == kClientOk;
+  if (entry.Version == 2 && !WholeTable(entry)) return true;
+  if (entry.Version == 1) return CompareV1(entry.Address) == kClientOk;
   if (entry.Version != 2) {
     if (verbose > 0) std::printf("Unknown VARNEK version number ...\n");
     return true;
@@ -99,15 +159,11 @@ bool CompareServer(const ServerListRec &entry) {
 }  // namespace
 
 int Cycle() {
-  if (AnotherCycleRuns()) return kClientOk;
-  char pid_line[64];
-  int length = std::snprintf(pid_line, sizeof pid_line, "%ld %ld\n", static_cast<long>(getpid()),
-                             static_cast<long>(tv::Now()));
-  if (posix::ReplaceFile(kCyclePidFile, 0666, [&](int fd) {
-        return posix::WriteAll(fd, pid_line, static_cast<std::size_t>(length));
-      }) != 0) {
-    std::printf("Cannot write to VKCPid file\n");
-    return kClientFailed;
+  client_internal::Marker lock;
+  switch (TakeCycleLock(lock)) {
+    case Start::kRun: break;
+    case Start::kRunning: return kClientOk;
+    case Start::kFailed: return kClientFailed;
   }
 
   int result = kClientOk;
@@ -120,13 +176,14 @@ int Cycle() {
       if (entry.Address[0] == '\0' || entry.group[0] == '\0') continue;
       health::BeginServer(n, entry, tv::Now());
       if (!CompareServer(entry)) result = kClientFailed;
+      if (posix::TerminationSignal() != 0) break;  // the run is ending
     }
     CloseVarnekDB(&list);
   }
   // The health file is a report of the pass: its failure is reported, and
   // the pass's own status stands.
   (void)health::EndPass(result, tv::Now());
-  (void)posix::Unlink(kCyclePidFile);
+  lock.Remove();
   if (verbose > 0) std::printf("Complete cycle transfer ...\n");
   return result;
 }

@@ -9,6 +9,9 @@
 #include "posix/posix.h"
 
 int Exec(const char *Cmd) {
+  // A terminating signal has arrived: the run is ending, and nothing
+  // further runs (nor is logged as run).
+  if (posix::TerminationSignal() != 0) return kTvKeyinFailed;
   // A control character would change the command's shape (a line feed
   // ends it for the host's command processor): such a line never runs.
   if (Cmd && HasControlCharacter(Cmd)) {

@@ -150,6 +150,14 @@ void CommandRan(Command kind, int status) {
   }
 }
 
+void FutureDated() {
+  if (RecordHealth *r = Current()) {
+    r->failed_at = tv::Now();
+    r->failed_command = kFutureDatedWord;
+    r->failed_status = kNoStatus;
+  }
+}
+
 int EndPass(int result, std::int64_t now) {
   Pass &p = State();
   if (!p.running) return kClientOk;
@@ -184,8 +192,9 @@ int EndPass(int result, std::int64_t now) {
   }
   std::string text = FormatHealth(p.file);
   p.server = -1;
-  int rc = posix::ReplaceFile(kHealthFile, 0666,
-                              [&](int fd) { return posix::WriteAll(fd, text.data(), text.size()); });
+  int rc = posix::ReplaceFile(
+      kHealthFile, 0666, [&](int fd) { return posix::WriteAll(fd, text.data(), text.size()); }, nullptr,
+      posix::Links::kReplace);
   if (rc != 0) {
     Tveprintf("%s not written: %s\n", kHealthFile, posix::ErrorText(rc).c_str());
     return kClientFailed;

@@ -74,7 +74,8 @@ struct RecordHealth {
   int display = kNoStatus;      // status of the last display
   int user = kNoStatus;         // status of the last user command
   std::int64_t failed_at = 0;   // when a command run for it last failed; 0 never
-  std::string failed_command;   // its kind ("copy", "display", "user"); "" none
+  std::string failed_command;   // its kind ("copy", "display", "user", or
+                                // "future-dated": an item not taken); "" none
   int failed_status = kNoStatus;
 };
 
@@ -135,6 +136,12 @@ void Taken(int item);
 
 // A command was run for the record being examined, with `status`.
 void CommandRan(Command kind, int status);
+
+// The record being examined was offered an item of its own dated more than
+// a day ahead of this machine's clock, and did not take it: recorded as
+// its last failure, kFutureDatedWord.
+void FutureDated();
+inline constexpr const char *kFutureDatedWord = "future-dated";
 
 // Ends the pass with the cycle's status and writes the health file whole
 // for the active records of the client file (read once more, quietly).  kClientOk, or

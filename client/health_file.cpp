@@ -240,7 +240,7 @@ int ParseHealth(std::string_view text, HealthFile &file, std::string &why) {
              in.Int("item", r.item, INT32_MIN, INT32_MAX) && in.Status("copy", r.copy) &&
              in.Status("display", r.display) && in.Status("user", r.user) &&
              in.Int("failure time", r.failed_at, 0, kMostTime) &&
-             in.Word("failed command", r.failed_command, {"-", "copy", "display", "user"}) &&
+             in.Word("failed command", r.failed_command, {"-", "copy", "display", "user", kFutureDatedWord}) &&
              in.Status("failure status", r.failed_status) && in.End();
       if (good) {
         FileTypes t = UNKNOWN;

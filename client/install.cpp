@@ -21,9 +21,12 @@ void SetGroupId(const char *file) {
   if (stat(file, &st) == 0) (void)chmod(file, st.st_mode | 02000);
 }
 
-// Writes a script whole (under a temporary name, then renamed).
+// Writes a script whole (under a temporary name, then renamed; a link of
+// that name is replaced, never written through).
 bool WriteScript(const char *name, const char *text) {
-  return posix::ReplaceFile(name, 0666, [text](int fd) { return posix::WriteAll(fd, text, std::strlen(text)); }) == 0;
+  return posix::ReplaceFile(
+             name, 0666, [text](int fd) { return posix::WriteAll(fd, text, std::strlen(text)); }, nullptr,
+             posix::Links::kReplace) == 0;
 }
 
 // Creates one record file of `count` empty records; kClientFailed after a
@@ -100,6 +103,10 @@ int QOLAreadAvailFile(const char *group, int Version) {
   char cmd[110];
   std::snprintf(cmd, sizeof cmd, format, group, "COMPARE2");
   if (verbose > 1) std::printf("%s\n", cmd);
+  // The fetch command writes COMPARE2 as it finds it: the old one (file or
+  // link) goes first, so the fetch never writes through a link, and a
+  // failed fetch never leaves the previous table to be compared again.
+  (void)posix::Unlink(kCompareFile);
   return Exec(cmd);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "client/client.h"
+#include "posix/posix.h"
 
 // The client records of one comparison.  Load reads records 1..200 in one
 // snapshot; the checks work on the copies held here; Merge writes back what
@@ -64,6 +65,76 @@ extern void (*g_before_merge)(int record);
 // texts are plain words that fit their fields (the others are skipped, with
 // a message at verbose level above 1).
 void ReadV1Images(std::string_view text, const std::function<void(const CompareRec &)> &image);
+
+// Whether an item's time stamp lies more than 24 hours after this
+// machine's clock (tv::Now): such an item is not believed, and not taken.
+[[nodiscard]] bool IsFutureStamp(std::int64_t stamp);
+
+// Whether a file name of a TEXT record may be handed to the file-transfer
+// client: not beginning with "|" or "!", which it would run as a command.
+[[nodiscard]] bool IsSafeTransferName(std::string_view name);
+
+// Reads a marker file's text: `count` whole decimal numbers (digits only:
+// no sign, no blank before) separated by single blanks, and an optional
+// final line feed; nothing else.  false for any other text.
+[[nodiscard]] bool ParseMarker(std::string_view text, std::int64_t *values, int count);
+
+// The process number a marker's text names (one number, or a number and a
+// start time), or 0 when it names none.
+std::int64_t PidOf(std::string_view text);
+
+// Who holds a marker file's lock.
+enum class MarkerOwner {
+  kNone,         // nobody: the file is stale, whatever it says
+  kNamedHolder,  // the process the file names (values[0]) holds it
+  kOtherHolder,  // a process holds it that the file does not name (or
+                 // that cannot be seen from here): not ours to judge
+};
+
+// Result of Marker::Open for a name that is a link or not a regular file.
+inline constexpr int kMarkerNotAFile = -1;
+
+// A marker file of a running client process (VKCPid, VKBackGround): its
+// process holds an exclusive whole-file lock on it for as long as it runs.
+// Calling sequence for the process that runs: Create (or Open an existing
+// one, then TakeOver and Rewrite it in place), keep the object for the
+// whole run, Remove at the end.  For a process that only looks: Open, then
+// Owner.  The lock lives on the one descriptor held here: the file is
+// never opened a second time by the process that holds it.
+class Marker {
+ public:
+  // Opens the existing file `name` (never through a link).  0;
+  // kMarkerNotAFile for a link or anything but a regular file; or errno
+  // (ENOENT when there is none).
+  [[nodiscard]] int Open(const char *name);
+
+  // Creates `name` locked and holding `content`.  0, EEXIST when it
+  // exists, or errno.
+  [[nodiscard]] int Create(const char *name, const std::string &content);
+
+  // Takes the lock of the opened file (waiting for it when `wait`).  true
+  // when it is held and the file still has its name.
+  [[nodiscard]] bool TakeOver(bool wait);
+
+  // Replaces the content of the held file in place.
+  [[nodiscard]] bool Rewrite(const std::string &content);
+
+  // Who holds the opened file's lock; `values` get the file's `count`
+  // numbers when it is kNamedHolder.
+  [[nodiscard]] MarkerOwner Owner(std::int64_t *values, int count) const;
+
+  // Whether the file still has its name and names process `pid`.
+  [[nodiscard]] bool StillNames(std::int64_t pid) const;
+
+  // Removes the held file's name (when this process holds the lock and the
+  // name is still this file's) and releases the lock.
+  void Remove();
+
+ private:
+  std::string name_;
+  posix::File file_;
+  bool held_ = false;
+};
 
 // A word for /bin/sh: quoted in single quotes, a quote inside written '\''.
 std::string ShellQuote(std::string_view text);

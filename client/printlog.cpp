@@ -18,7 +18,7 @@ int PrintLogfile() {
     Tveprintf("%s: %s\n", kClientLogFile, why.c_str());
     return kClientOk;
   }
-  int rc = Copy_Logfile_to_Textfile(log, textfile);
+  int rc = Copy_Logfile_to_New_Textfile(log, textfile);
   (void)Logfile_Close(&log);
   return rc == 0 ? kClientOk : kClientFailed;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "client/client.h"
+#include "client/internal.h"
 #include "host/host.h"
 
 namespace {
@@ -171,7 +172,14 @@ bool ApplyText(ClientRec &r, bool &registration) {
   text("FROM", t.From);
   GetLogArg("BINARY", &t.Binary, t.Binary);
   registration = false;
-  return !text.refused;
+  if (text.refused) return false;
+  // The file-transfer client runs a name beginning with "|" or "!" as a
+  // command: such a name never reaches it.
+  if (!client_internal::IsSafeTransferName(t.To) || !client_internal::IsSafeTransferName(t.From)) {
+    std::printf("VKC SET error: TO= and FROM= name files; a name beginning with | or ! is refused.\n");
+    return false;
+  }
+  return true;
 }
 
 // Reads a record, applies the keywords of `type`, registers its local

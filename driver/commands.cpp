@@ -6,6 +6,7 @@
 #include "client/client.h"
 #include "driver/driver.h"
 #include "host/host.h"
+#include "posix/posix.h"
 #include "server/server.h"
 
 namespace driver_table {
@@ -81,7 +82,13 @@ int driver(Integer Mode) {
   (void)Tvcmdstr(" ", 1, "NONE", &word);
   const driver_table::Command *command =
       driver_table::FindCommand(driver_table::CommandsFor(*Mode), word);
-  if (command) return command->run();
+  if (command) {
+    int status = command->run();
+    // A terminating signal that stopped a host command ends the run as the
+    // signal would have: 128 + its number.
+    if (int sig = posix::TerminationSignal(); sig != 0) return 128 + sig;
+    return status;
+  }
   std::printf(*Mode == kClientMode ? "Invalid VKC command: %s\n" : "Invalid VKS command: %s\n", word);
   return 0;
 }

@@ -12,7 +12,9 @@
 // marked area alive while any process has it attached and still lets other
 // processes attach it by identifier, so the session lives exactly as long as
 // some program of it runs: a session never outlives its programs, even when
-// its parent is killed with SIGKILL.
+// its parent is killed with SIGKILL.  The program itself is sent SIGTERM
+// when its parent ends, so it never runs on without the parent that passes
+// signals to it.
 
 #include <signal.h>
 #include <sys/ipc.h>
@@ -178,6 +180,7 @@ int CreateSession() {
   // waits (the relay is never destroyed there: the parent ends by _exit).
   static posix::SignalRelay *relay = nullptr;
   relay = new posix::SignalRelay();
+  const pid_t parent = getpid();
   pid_t child = posix::Fork();
   if (child < 0) {
     delete relay;
@@ -189,6 +192,9 @@ int CreateSession() {
     RunSessionParent(child);
   }
   relay->RestoreInChild();
+  // The program ends with its session's parent: killed outright, the parent
+  // cannot pass a signal on, so the kernel sends the program SIGTERM.
+  if (!posix::EndWithParent(parent)) return kTvInitStartFailed;
   return 0;
 }
 

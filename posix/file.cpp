@@ -1,16 +1,20 @@
 // Files: owned descriptors, opening and creating, positioned I/O, and
 // whole-file replacement through a temporary name.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "posix/posix.h"
 
@@ -92,7 +96,9 @@ int OpenExistingNoWait(const char *path, int flags, File &file) {
   return OpenWith(path, flags | O_NONBLOCK | O_NOCTTY, 0, Op::kOpen, file);
 }
 
-int OpenRegular(const char *path, int flags, File &file) {
+namespace {
+
+int OpenRegularWith(const char *path, int flags, File &file) {
   int rc = OpenWith(path, flags | O_NONBLOCK | O_NOCTTY, 0, Op::kOpen, file);
   if (rc != 0) return rc;
   struct stat st;
@@ -108,6 +114,22 @@ int OpenRegular(const char *path, int flags, File &file) {
   // O_NONBLOCK stays set: it changes nothing for a regular file (reads and
   // writes of one never wait, and lock waits are not affected by it).
   return 0;
+}
+
+}  // namespace
+
+int OpenRegular(const char *path, int flags, File &file) {
+  return OpenRegularWith(path, flags, file);
+}
+
+int OpenRegularNoFollow(const char *path, int flags, File &file) {
+  return OpenRegularWith(path, flags | O_NOFOLLOW, file);
+}
+
+bool IsFileAt(int fd, const char *path) {
+  struct stat open_file, named;
+  return ::fstat(fd, &open_file) == 0 && ::lstat(path, &named) == 0 && open_file.st_dev == named.st_dev &&
+         open_file.st_ino == named.st_ino;
 }
 
 int CreateTruncate(const char *path, File &file) {
@@ -190,6 +212,18 @@ std::FILE *OpenRegularStream(const char *path, bool writable, int *error) {
   return fp;
 }
 
+std::FILE *WriteStreamOn(int fd) {
+  int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return nullptr;
+  std::FILE *stream = fdopen(copy, "w");
+  if (!stream) {
+    int error = errno;
+    ::close(copy);
+    errno = error;
+  }
+  return stream;
+}
+
 bool Resize(int fd, std::int64_t size) {
   if (Fails(Op::kWrite)) return false;
   int rc;
@@ -216,23 +250,55 @@ int Link(const char *from, const char *to) {
 
 int Unlink(const char *path) { return ::unlink(path) == 0 ? 0 : errno; }
 
-int ReplaceFile(const char *path, mode_t mode, const std::function<bool(int fd)> &write, Op *failed) {
+namespace {
+
+// The temporary name beside `target` under which this process writes it.
+std::string TemporaryName(const std::string &target) {
+  const std::string dir = DirectoryOf(target);
+  return dir + "." + target.substr(dir.size()) + ".new." + std::to_string(::getpid());
+}
+
+// Removes the temporary files ".<name>.new.<pid>" of `target` that
+// processes which no longer exist left behind (killed half way through a
+// write); those of live processes are theirs.
+void RemoveDeadTemporaries(const std::string &target) {
+  const std::string dir = DirectoryOf(target);
+  const std::string prefix = "." + target.substr(dir.size()) + ".new.";
+  DIR *listing = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!listing) return;
+  while (const struct dirent *entry = ::readdir(listing)) {
+    std::string_view name = entry->d_name;
+    if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) continue;
+    std::string_view digits = name.substr(prefix.size());
+    pid_t pid = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), pid);
+    if (ec != std::errc() || end != digits.data() + digits.size() || pid <= 0 || pid == ::getpid()) continue;
+    if (::kill(pid, 0) == 0 || errno == EPERM) continue;  // its writer is alive
+    (void)Unlink((dir + std::string(name)).c_str());
+  }
+  ::closedir(listing);
+}
+
+}  // namespace
+
+int ReplaceFile(const char *path, mode_t mode, const std::function<bool(int fd)> &write, Op *failed, Links links) {
   Op ignored = Op::kCount;
   Op &step = failed ? *failed : ignored;
   step = Op::kCreate;
   if (!path || !*path) return ENOENT;
   std::string target = path;
   struct stat st;
-  if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+  bool is_link = ::lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
+  if (is_link && links == Links::kFollow) {
     // Replace the file the link names, in its own directory.
     char resolved[PATH_MAX];
     if (::realpath(path, resolved)) target = resolved;
   }
-  bool keep_mode = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  bool keep_mode = !(is_link && links == Links::kReplace) && ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   mode_t kept = st.st_mode & 07777;
 
-  std::string temporary = DirectoryOf(target) + "." + target.substr(DirectoryOf(target).size()) + ".new." +
-                          std::to_string(::getpid());
+  RemoveDeadTemporaries(target);
+  std::string temporary = TemporaryName(target);
   File file;
   int rc = CreateNew(temporary.c_str(), mode, file);
   if (rc == EEXIST) {
@@ -255,6 +321,33 @@ int ReplaceFile(const char *path, mode_t mode, const std::function<bool(int fd)>
   step = Op::kRename;
   if (int rename_rc = Rename(temporary.c_str(), target.c_str()); rename_rc != 0) return fail(rename_rc);
   step = Op::kCount;
+  return 0;
+}
+
+int CreateLockedFile(const char *path, mode_t mode, const std::string &content, File &file) {
+  file = File();
+  if (!path || !*path) return ENOENT;
+  const std::string target = path;
+  RemoveDeadTemporaries(target);
+  const std::string temporary = TemporaryName(target);
+  File created;
+  int rc = CreateNew(temporary.c_str(), mode, created);
+  if (rc == EEXIST) {
+    (void)Unlink(temporary.c_str());
+    rc = CreateNew(temporary.c_str(), mode, created);
+  }
+  if (rc != 0) return rc;
+  // Locked and written before it has its name: a reader that finds the
+  // name finds the lock and the content.
+  int error = 0;
+  if (TryLockWholeFile(created.fd(), LockKind::kExclusive) != 0 ||
+      !WriteAll(created.fd(), content.data(), content.size()))
+    error = errno ? errno : EIO;
+  else
+    error = Link(temporary.c_str(), target.c_str());
+  (void)Unlink(temporary.c_str());
+  if (error != 0) return error;
+  file = std::move(created);
   return 0;
 }
 

@@ -37,6 +37,26 @@ int LockWholeFile(int fd, LockKind kind) {
 
 int UnlockWholeFile(int fd) { return SetLock(fd, F_UNLCK); }
 
+int TryLockWholeFile(int fd, LockKind kind) {
+  if (Fails(Op::kLock)) return -1;
+  struct flock lock = {};
+  lock.l_type = kind == LockKind::kShared ? F_RDLCK : F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  int rc;
+  do {
+    rc = ::fcntl(fd, F_SETLK, &lock);
+  } while (rc == -1 && errno == EINTR);
+  return rc == 0 ? 0 : -1;
+}
+
+pid_t WholeFileLockHolder(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_GETLK, &lock) != 0) return -1;
+  return lock.l_type == F_UNLCK ? kNoHolder : lock.l_pid;
+}
+
 ScopedLock::ScopedLock(int fd, LockKind kind, LockNotes notes)
     : fd_(fd), held_(LockWholeFile(fd, kind) == 0), notes_(notes) {
   if (!held_) Note(notes_.lock_failed);

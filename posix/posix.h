@@ -131,6 +131,11 @@ class File {
 // The stream, or null with `*error` (when given) set.
 [[nodiscard]] std::FILE *OpenRegularStream(const char *path, bool writable, int *error = nullptr);
 
+// A buffered stdio stream that writes to a duplicate of `fd` (closing the
+// stream leaves `fd` open), for filling a ReplaceFile temporary file with
+// formatted text.  The stream, or null with errno set.
+[[nodiscard]] std::FILE *WriteStreamOn(int fd);
+
 // Creates `path`, or truncates it when it exists, for writing (mode 0666
 // before the umask for a new file).  For files a user names.  0 or errno.
 [[nodiscard]] int CreateTruncate(const char *path, File &file);
@@ -158,18 +163,43 @@ class File {
 // Makes the file's data durable.  false with errno set.
 [[nodiscard]] bool Sync(int fd);
 
+// What ReplaceFile does when `path` is a symbolic link.
+enum class Links {
+  kFollow,   // replace the file the link names (record files an operator
+             // may have linked on purpose)
+  kReplace,  // replace the link itself: a file the program generates for
+             // itself is never written through a link someone planted
+};
+
 // Writes a whole file: `write` fills a new file created under a temporary
-// name beside `path` (it returns false, with errno set, when it fails); the
-// file is then made durable and renamed to `path`.  A `path` that is a
-// symbolic link is resolved, so the file it points to is replaced.  The new
-// file gets the permission bits of the file it replaces, or `mode` before
-// the umask when there is none.  0, or the errno value of the step that
-// failed; the temporary file never stays behind, and `path` then still
-// holds what it held before.  `failed`, when given, receives the kind of
-// the step that failed: kCreate (the temporary file), kWrite (`write`),
-// kSync or kRename.
+// name ".<name>.new.<pid>" beside `path` (it returns false, with errno set,
+// when it fails); the file is then made durable and renamed to `path`.  A
+// `path` that is a symbolic link is resolved (kFollow), so the file it
+// points to is replaced, or replaced itself (kReplace).  The new file gets
+// the permission bits of the regular file it replaces, or `mode` before the
+// umask when there is none.  Temporary files of the same name left by
+// processes that no longer exist are removed first.  0, or the errno value
+// of the step that failed; the temporary file never stays behind, and
+// `path` then still holds what it held before.  `failed`, when given,
+// receives the kind of the step that failed: kCreate (the temporary file),
+// kWrite (`write`), kSync or kRename.
 [[nodiscard]] int ReplaceFile(const char *path, mode_t mode, const std::function<bool(int fd)> &write,
-                              Op *failed = nullptr);
+                              Op *failed = nullptr, Links links = Links::kFollow);
+
+// Opens an existing regular file as OpenRegular does, but never through a
+// symbolic link: a link gives ELOOP.  0 or an errno value.
+[[nodiscard]] int OpenRegularNoFollow(const char *path, int flags, File &file);
+
+// Whether `path` names the file open on `fd` now (same device and inode; a
+// link at `path` is not followed).
+[[nodiscard]] bool IsFileAt(int fd, const char *path);
+
+// Creates `path` holding `content`, already locked (an exclusive whole-file
+// lock that `file` keeps): the file is written under a temporary name,
+// locked, and then linked to `path`, so no other process ever sees it
+// unlocked or empty.  0; EEXIST when `path` exists (nothing is changed);
+// or the errno value of the step that failed.
+[[nodiscard]] int CreateLockedFile(const char *path, mode_t mode, const std::string &content, File &file);
 
 // Renames / hard-links `from` to `to` (a link fails when `to` exists).
 // 0 or errno.
@@ -192,6 +222,19 @@ enum class LockKind { kShared, kExclusive };
 
 // Releases the process's lock on the file.  0, or -1 with errno set.
 [[nodiscard]] int UnlockWholeFile(int fd);
+
+// Takes the lock if no other process holds a conflicting one, without
+// waiting.  0; -1 with errno EAGAIN or EACCES when another process holds
+// one; -1 with another errno when the call failed.
+[[nodiscard]] int TryLockWholeFile(int fd, LockKind kind);
+
+// The process that holds a lock on the file that an exclusive lock of this
+// process would conflict with, as the kernel reports it: its pid (0 when
+// the holder is in a PID namespace this process cannot see), kNoHolder
+// when no other process holds one, or -1 with errno set.  The caller's own
+// locks are never reported.
+inline constexpr pid_t kNoHolder = -2;
+[[nodiscard]] pid_t WholeFileLockHolder(int fd);
 
 // Lines printed (with a newline, on standard output) when taking or
 // releasing a lock fails; null prints nothing.
@@ -310,6 +353,18 @@ class ChildOutput {
 // started.
 [[nodiscard]] int RunAndRead(const char *command, std::size_t max_bytes, int stop_after_lines, std::string &out,
                              int *status);
+
+// Terminating signals.  While a relay waits for a child, a hang-up,
+// interrupt, quit or terminate signal is passed on to the child and also
+// remembered: from then on nothing further is started (Spawn refuses,
+// errno EINTR), and the caller ends its run with 128 + the signal.  (At any
+// other time those signals have their default effect and end the process
+// at once.)  The signal remembered, or 0.
+[[nodiscard]] int TerminationSignal();
+
+// Asks the kernel to send this process SIGTERM when the process `parent`
+// ends.  false when `parent` has ended already (the caller then ends).
+[[nodiscard]] bool EndWithParent(pid_t parent);
 
 // Whether process `pid` exists (probe with signal 0).  Always false for a
 // pid of 0 or below and for the caller's own pid.  errno tells why not.

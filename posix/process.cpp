@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,9 +27,12 @@ constexpr int kRelayed = sizeof kRelayedSignals / sizeof kRelayedSignals[0];
 
 volatile sig_atomic_t g_relay_child = 0;
 volatile sig_atomic_t g_relay_pending = 0;
+// The first terminating signal received while a relay was in place.
+volatile sig_atomic_t g_terminating = 0;
 struct sigaction g_relay_saved[kRelayed];
 
 void Relay(int sig) {
+  if (g_terminating == 0) g_terminating = sig;
   pid_t child = g_relay_child;
   if (child > 0) ::kill(child, sig);
   else g_relay_pending = sig;
@@ -100,6 +104,10 @@ namespace {
 pid_t Spawn(const char *path, char *const argv[], const posix_spawn_file_actions_t *actions,
             bool own_group = false) {
   std::fflush(nullptr);
+  if (g_terminating != 0) {  // the run is ending: nothing further starts
+    errno = EINTR;
+    return -1;
+  }
   if (Fails(Op::kFork)) return -1;
   posix_spawnattr_t attributes;
   if (posix_spawnattr_init(&attributes) != 0) return -1;
@@ -247,6 +255,15 @@ int RunAndRead(const char *command, std::size_t max_bytes, int stop_after_lines,
   int exit_status = child.Finish();
   if (status) *status = exit_status;
   return exit_status < 0 ? -1 : 0;
+}
+
+int TerminationSignal() { return g_terminating; }
+
+bool EndWithParent(pid_t parent) {
+  (void)::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  // The parent may have ended before the request was made: then no signal
+  // will come, and the caller is told instead.
+  return ::getppid() == parent;
 }
 
 bool ProcessExists(pid_t pid) {

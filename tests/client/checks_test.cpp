@@ -208,13 +208,19 @@ TEST_F(CheckAreaTest, ConcurrentChangeSurvivesTheMerge) {
   EXPECT_EQ(Client(7).LastItem, 0);
 }
 
-// The cycle lock: each content of VKCPid, with the cycle run in a process
-// session of its own (a wrong signal could not reach this test).
+// The cycle lock: a lock file nobody holds is stale whatever it says; a
+// holder is judged, and killed past the age limit, only when the file names
+// it.  Every process here runs in a session of its own (a wrong signal
+// could not reach this test).
 TEST_F(CycleTest, CycleLockStatesAndUnsafeContents) {
   PutServer(1, "RTIM", "10.0.0.4");
   Table("RTIM", {});
   extra_env_["VARNEK_TEST_NOW"] = "1000000";
-  for (const char *content : {"0 999999\n", "-1 999999\n", "abc\n", "", "2147483647 999999\n", "-2147483648 5\n"}) {
+  testing_support::LockHolder live(dir_ / "unrelated", nullptr);  // a live process that holds nothing of ours
+  const std::string pid = std::to_string(live.pid());
+  for (const std::string &content : {std::string("0 999999\n"), std::string("-1 999999\n"), std::string("abc\n"),
+                                     std::string(""), std::string("2147483647 999999\n"), std::string("-2147483648 5\n"),
+                                     pid + " 0\n", "+" + pid + "x 0\n", " " + pid + " 999999\n"}) {
     WriteFile(dir_ / kCyclePidFile, content);
     RunResult run = Vkc({"CYCLE"});
     EXPECT_EQ(run.status, 0) << content;
@@ -222,15 +228,21 @@ TEST_F(CycleTest, CycleLockStatesAndUnsafeContents) {
     EXPECT_NE(run.err.find("Check using kill failed: No such process"), std::string::npos) << run.err;
     EXPECT_FALSE(testing_support::Exists(dir_ / kCyclePidFile));
   }
-  // A live cycle younger than the limit: nothing happens.
-  pid_t other = fork();
-  if (other == 0) {
-    setsid();
-    pause();
-    _exit(0);
+  EXPECT_EQ(kill(live.pid(), 0), 0) << "a process named in a stale lock file was signalled";
+
+  WriteFile(dir_ / kCycleMaxTimeFile, "5\n");
+  {
+    // Held by a process the file does not name: not judged, even past the limit.
+    testing_support::LockHolder stranger(dir_ / kCyclePidFile, (pid + " 0\n").c_str());
+    RunResult run = Vkc({"CYCLE"});
+    EXPECT_EQ(run.out, "VKC cycle still running, no need to start another cycle\n");
+    EXPECT_EQ(kill(stranger.pid(), 0), 0);
+    EXPECT_EQ(kill(live.pid(), 0), 0);
   }
-  WriteFile(dir_ / kCyclePidFile, std::to_string(other) + " 999990\n");
   HostCommands();
+  // A live cycle younger than the limit: nothing happens.
+  WriteFile(dir_ / kCycleMaxTimeFile, "600\n");
+  testing_support::LockHolder other(dir_ / kCyclePidFile, "%PID% 999990\n");
   RunResult run = Vkc({"CYCLE"});
   EXPECT_EQ(run.out, "VKC cycle still running, no need to start another cycle\n");
   EXPECT_TRUE(HostCommands().empty());
@@ -238,9 +250,7 @@ TEST_F(CycleTest, CycleLockStatesAndUnsafeContents) {
   WriteFile(dir_ / kCycleMaxTimeFile, "5\n");
   run = Vkc({"CYCLE"});
   EXPECT_NE(run.out.find("Complete cycle transfer ...\n"), std::string::npos) << run.out;
-  int status = 0;
-  ASSERT_EQ(waitpid(other, &status, 0), other);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  EXPECT_EQ(other.AwaitEnd(), 128 + SIGKILL);
   EXPECT_FALSE(testing_support::Exists(dir_ / kCyclePidFile));
 }
 

@@ -232,4 +232,45 @@ std::vector<std::string> TakeHostCommands(const std::string &dir) {
   return out;
 }
 
+LockHolder::LockHolder(const std::string &path, const char *content) {
+  int ready[2];
+  if (pipe(ready) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    setsid();
+    close(ready[0]);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fd < 0 || fcntl(fd, F_SETLKW, &lock) != 0) _exit(1);
+    if (content) {
+      std::string text = content;
+      if (std::size_t at = text.find("%PID%"); at != std::string::npos)
+        text.replace(at, 5, std::to_string(getpid()));
+      if (ftruncate(fd, 0) != 0 || pwrite(fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
+        _exit(1);
+    }
+    if (write(ready[1], "x", 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char byte;
+  EXPECT_EQ(read(ready[0], &byte, 1), 1) << "the lock holder did not take its lock";
+  close(ready[0]);
+}
+
+LockHolder::~LockHolder() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+}
+
+int LockHolder::AwaitEnd() {
+  int status = 0;
+  EXPECT_EQ(waitpid(pid_, &status, 0), pid_);
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 }  // namespace testing_support

@@ -104,6 +104,27 @@ class FakeSession {
 // sees only later commands.
 std::vector<std::string> TakeHostCommands(const std::string &dir);
 
+// A process of the test's own that holds an exclusive whole-file lock on
+// `path` (created when missing) until it is killed, as a running client
+// holds its marker files; `content`, unless null, is written into the file
+// first with "%PID%" replaced by the process's number.  The process runs
+// in a session of its own; it is killed (SIGKILL) and reaped when the
+// object goes, unless it was ended before.
+class LockHolder {
+ public:
+  LockHolder(const std::string &path, const char *content);
+  ~LockHolder();
+  LockHolder(const LockHolder &) = delete;
+  LockHolder &operator=(const LockHolder &) = delete;
+  pid_t pid() const { return pid_; }
+  // Waits for the process to end; 128 + the signal that ended it, or its
+  // exit status.
+  int AwaitEnd();
+
+ private:
+  pid_t pid_ = -1;
+};
+
 // Paths of the built programs (set by the build).
 std::string BinDir();
 std::string ProgramPath(const std::string &name);
