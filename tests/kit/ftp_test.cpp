@@ -312,14 +312,14 @@ TEST_F(FtpTest, InstalledScriptsFetchTheAvailabilityTableAndADataFile) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(SameBytes(work_ + "/COMPARE", server_data_ + "/VKServerFile"));
 
-  // The transfer script has no closing line for its here-document; the
-  // shell takes the end of the file as its end and the fetch is whole.
+  // Every byte value and both line ends come through the transfer script.
   r = Script("VKTransfer", {Address(), "tavrin/data/TEXT/BULLETIN", "BULLETIN"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(SameBytes(work_ + "/BULLETIN", server_data_ + "/TEXT/BULLETIN"));
 
-  // A file the account does not have leaves no local file behind.
+  // A file the account does not have fails and leaves no local file behind.
   r = Script("VKTransfer", {Address(), "tavrin/data/TEXT/NONE", "NONE"});
+  EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(testing_support::Exists(work_ + "/NONE"));
 }
 
@@ -455,7 +455,7 @@ TEST_F(FtpTest, ImgdirAndRasvueTimeLogInOnceAndReadOnlyListedItems) {
 // A server that sends half of some files and then replies 426.
 class FtpCutTest : public FtpTest {
  protected:
-  FtpCutTest() { cut_ = {"AREA0003", "VKS.TXT"}; }
+  FtpCutTest() { cut_ = {"AREA0003", "VKS.TXT", "BULLETIN"}; }
 };
 
 TEST_F(FtpCutTest, RasdupRefusesACutImageAndKeepsWhatThePositionHeld) {
@@ -489,6 +489,17 @@ TEST_F(FtpCutTest, PeektxRefusesACutOrOversizedTable) {
   }
   EXPECT_EQ(Entries(work_).size(), 1u);
   EXPECT_TRUE(Entries(tmp_).empty());
+}
+
+TEST_F(FtpCutTest, TransferScriptFailsOnACutFileAndKeepsTheLocalOne) {
+  std::filesystem::create_directories(server_data_ + "/TEXT");
+  WriteFile(server_data_ + "/TEXT/BULLETIN", AllBytes());
+  Vkc({"INSTALL"});
+  WriteFile(work_ + "/bulletin.txt", "yesterday's bulletin");
+  RunResult r = Script("VKTransfer", {Address(), "tavrin/data/TEXT/BULLETIN", "bulletin.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFile(work_ + "/bulletin.txt"), "yesterday's bulletin");
+  for (const std::string &name : Entries(work_)) EXPECT_EQ(name.find("bulletin.txt."), std::string::npos) << name;
 }
 
 }  // namespace
