@@ -66,12 +66,29 @@ int InstallClient() {
     result = kClientFailed;
   }
 
-  if (WriteScript("VKTransfer",
-                  "ftp $1 << EOF\n"
-                  "get $2 $3\n"
-                  "close\n"
-                  "bye\n"
-                  "exit\n")) {
+  // The ftp client ends 0 after a refused or cut transfer, so the transfer
+  // script judges by the client's replies (its comment lines say how).
+  if (WriteScript("VKTransfer", R"script(#!/bin/sh
+# VKTransfer host remote local: fetches the server's file remote into local.
+# The file comes under a temporary name beside local and takes its place
+# only when the server confirmed the transfer (226), refused nothing (4xx,
+# 5xx) and sent the size its 150 reply states, if it states one; else local
+# stays as it was and the status is 1.
+part="$3.part$$"
+replies=$(ftp -v $1 2>&1 <<EOF | grep '^[1-5][0-9][0-9] ' | grep -v ' bytes received in '
+get $2 $part
+close
+bye
+EOF
+)
+size=$(echo "$replies" | sed -n 's/^150 .*(\([0-9]*\) bytes).*/\1/p')
+if echo "$replies" | grep -q '^226 ' && ! echo "$replies" | grep -q '^[45]' &&
+   { [ -z "$size" ] || [ "$size" -eq "$(wc -c < "$part")" ]; } && mv -f "$part" "$3"; then
+  exit 0
+fi
+rm -f "$part"
+exit 1
+)script")) {
     Shell("chmod +x VKTransfer");
   } else {
     if (verbose) std::printf("ERROR Installing Transfer Script Program\n");

@@ -44,8 +44,8 @@ int Fail(const char *, const std::string &why) {
   return 1;
 }
 
-// The machine, dataset and a local copy of item `position` of `item_name`.
-bool LocateItem(const char *word, const std::string &name, int position, const std::string &scratch, Dataset &dataset,
+// The machine, dataset and a local copy of item `position` of `name`.
+bool LocateItem(const char *word, const std::string &name, int position, Scratch &scratch, Dataset &dataset,
                 std::string &local, std::string &why) {
   Machine machine;
   if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, dataset, why)) return false;
@@ -61,19 +61,6 @@ bool LocateItem(const char *word, const std::string &name, int position, const s
 // 97000 on is 19YY (with a century digit 1 from 100000 on: 124001 is
 // 2024001), as the server reads it.
 int AreaDate(std::int32_t word) { return word <= 96999 ? word + 2000000 : word + 1900000; }
-
-struct Scratch {
-  Scratch() {
-    if (!mkdtemp(path)) path[0] = '\0';
-  }
-  ~Scratch() {
-    if (path[0]) {
-      std::string command = std::string("/bin/rm -rf '") + path + "'";
-      (void)posix::RunShell(command.c_str());
-    }
-  }
-  char path[32] = "/tmp/tvkit-XXXXXX";
-};
 
 }  // namespace
 
@@ -126,7 +113,8 @@ int Peektx() {
   Machine machine;
   if (!MachineOf(dataset_name.substr(0, dataset_name.find('/')), machine, why) ||
       !FindDataset(machine, dataset_name, d, why) || d.type != "TEXT" ||
-      !FetchFile(machine, d.where, scratch.path, local, why) || !CopyFile(local, target, why))
+      !FetchFile(machine, d.where, scratch, local, why, kMostTableBytes) ||
+      !CopyFile(local, target, why, kMostTableBytes))
     return Fail("PEEKTX", why.empty() ? dataset_name + " is not a text dataset" : why);
   return 0;
 }
@@ -246,6 +234,22 @@ bool ReadCopyKeys(std::string_view word, CopyKeys &keys, std::string &why) {
   return true;
 }
 
+// Whether `path` is an AREA file of this machine's byte order (see
+// AreaDirectory) that holds at least the pixels its directory states (a
+// file still being written, or cut, holds fewer).
+bool WholeAreaFile(const std::string &path) {
+  std::int32_t words[64];
+  struct stat st;
+  if (!AreaDirectory(path, words) || stat(path.c_str(), &st) != 0) return false;
+  // Bounds that keep the product within 64 bits; the kit's own files are
+  // far smaller.
+  const std::int64_t lines = words[8], elements = words[9], bytes = words[10], offset = words[33];
+  if (lines < 1 || lines > (1 << 20) || elements < 1 || elements > (1 << 20) || bytes < 1 || bytes > 8 ||
+      offset < static_cast<std::int64_t>(sizeof words))
+    return false;
+  return static_cast<std::int64_t>(st.st_size) >= offset + lines * elements * bytes;
+}
+
 // An image's centred part of `lines` x `elements` (no larger than the
 // image) written as an AREA file of its own.  false with `why`.
 bool CopyImagePart(const std::string &from, const std::string &to, int lines, int elements, std::string &why) {
@@ -301,7 +305,7 @@ int Dup(std::string_view word) {
     from_pos = NewestPosition(machine, from);
     if (from_pos == 0) return Fail(w, from_name + " holds no item");
   }
-  if (!LocateItem(w, from_name, from_pos, scratch.path, from, local, why)) return Fail(w, why);
+  if (!LocateItem(w, from_name, from_pos, scratch, from, local, why)) return Fail(w, why);
   Machine here;
   if (!MachineOf(to_name.substr(0, to_name.find('/')), here, why) || !here.ftp_url.empty() ||
       !FindDataset(here, to_name, to, why))
@@ -309,6 +313,9 @@ int Dup(std::string_view word) {
   if (from.type != type || to.type != type)
     return Fail(w, std::string(w) + " copies " + type + " items: " + from_name + " is " + from.type + ", " + to_name +
                        " is " + to.type);
+  if (from.type == "AREA" && !WholeAreaFile(local))
+    return Fail(w, from_name + "." + std::to_string(from_pos) + " (" + ItemFile(from, from_pos) +
+                       ") is not a whole AREA image file");
   std::string target = ItemFile(to, to_pos);
   if (target.empty()) return Fail(w, "position " + std::to_string(to_pos) + " lies outside " + to_name);
   target = here.root + "/tavrin/data/" + target;
@@ -370,13 +377,10 @@ int Imgdir() {
     std::int32_t words[64];
   };
   std::vector<Entry> entries;
-  Scratch scratch;
-  for (int p = 1; p <= d.last - d.first + 1; ++p) {
-    std::string local, ignored;
+  for (int p : ItemPositions(machine, d)) {
     Entry e{};
     e.position = p;
-    if (FetchFile(machine, ItemFile(d, p), scratch.path, local, ignored) && AreaDirectory(local, e.words))
-      entries.push_back(e);
+    if (ItemDirectory(machine, ItemFile(d, p), e.words)) entries.push_back(e);
   }
   // Newest first.
   std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {

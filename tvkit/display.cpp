@@ -7,12 +7,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "host/host.h"
@@ -55,22 +59,30 @@ struct LoopState {
   bool on = false;
 };
 
+// The next blank-separated whole number of `text` from `at` (a sign
+// allowed); false at the end or at a word that is not one.
+bool NextNumber(const std::string &text, std::size_t &at, long long &value) {
+  at = text.find_first_not_of(" \t\r\n", at);
+  if (at == std::string::npos) return false;
+  const char *first = text.data() + at, *last = text.data() + text.size();
+  auto [end, ec] = std::from_chars(first, last, value);
+  if (ec != std::errc() || (end != last && *end != ' ' && *end != '\t' && *end != '\r' && *end != '\n')) return false;
+  at = static_cast<std::size_t>(end - text.data());
+  return true;
+}
+
+// The state as LOOP.TXT holds it, read whole (a loop of every frame of the
+// largest session is some 50 KB); false when there is none to read.
 bool ReadState(LoopState &state) {
-  posix::File file;
-  if (posix::OpenRegular((FramesDir() + "/LOOP.TXT").c_str(), O_RDONLY, file) != 0) return false;
-  char text[8192] = {};
-  ssize_t n = posix::ReadSome(file.fd(), text, sizeof text - 1);
-  if (n <= 0) return false;
-  int on = 0, dwell = 500, consumed = 0;
-  if (std::sscanf(text, "%d %d%n", &on, &dwell, &consumed) < 2) return false;
+  std::string text;
+  if (ReadSmallFile(FramesDir() + "/LOOP.TXT", kMostTableBytes, text) != 0) return false;
+  std::size_t at = 0;
+  long long on = 0, dwell = 500, frame = 0;
+  if (!NextNumber(text, at, on) || !NextNumber(text, at, dwell)) return false;
   state.on = on != 0;
-  state.dwell_ms = std::clamp(dwell, 50, 60000);
-  for (const char *p = text + consumed;;) {
-    int frame = 0, used = 0;
-    if (std::sscanf(p, "%d%n", &frame, &used) != 1) break;
-    if (frame >= 1 && frame <= tv::kMaxFrames) state.frames.push_back(frame);
-    p += used;
-  }
+  state.dwell_ms = static_cast<int>(std::clamp(dwell, 50LL, 60000LL));
+  while (NextNumber(text, at, frame))
+    if (frame >= 1 && frame <= tv::kMaxFrames) state.frames.push_back(static_cast<int>(frame));
   return true;
 }
 
@@ -209,22 +221,36 @@ bool ShowImage(const std::string &local, const std::string &dataset, int frame, 
   return kit::WriteGrayPng(FramesDir() + name, width, height, picture, why);
 }
 
-// The position of a dataset whose image was taken at `hhmm` (the newest
-// such image when several are); 0 when none is.
-int PositionAtTime(const Machine &machine, const Dataset &d, int hhmm, const std::string &scratch) {
+// The position of a dataset whose image was taken in the minute `hhmm`
+// (the newest such image when several are); 0 when none is.
+int PositionAtTime(const Machine &machine, const Dataset &d, int hhmm) {
   int found = 0;
   std::int64_t found_key = -1;
-  for (int p = 1; p <= d.last - d.first + 1; ++p) {
-    std::string local, ignored;
-    if (!FetchFile(machine, ItemFile(d, p), scratch, local, ignored)) continue;
+  for (int p : ItemPositions(machine, d)) {
     std::int32_t words[64];
-    bool read = AreaDirectory(local, words);
-    if (!machine.ftp_url.empty()) (void)posix::Unlink(local.c_str());
-    if (!read || words[4] / 100 != hhmm) continue;
+    if (!ItemDirectory(machine, ItemFile(d, p), words) || words[4] / 100 != hhmm) continue;
     std::int64_t key = std::int64_t{words[3]} * 1000000 + words[4];
     if (key > found_key) found_key = key, found = p;
   }
   return found;
+}
+
+// TIME=hh:mm, or hh:mm:ss as LOAD passes what was typed to it: the minute
+// as hhmm (LOAD places an image by its minute, and so is it chosen here);
+// false when the text is no time of day.
+bool ReadMinute(std::string_view text, int &hhmm) {
+  constexpr std::size_t kNone = std::string_view::npos;
+  const std::size_t first = text.find(':'), second = first == kNone ? kNone : text.find(':', first + 1);
+  auto part = [&](std::size_t from, std::size_t to) { return text.substr(from, to == kNone ? kNone : to - from); };
+  auto two_digits = [](std::string_view digits, int most, int &value) {
+    return digits.size() <= 2 && WholeNumber(digits, 0, most, value);
+  };
+  int hh = 0, mm = 0, ss = 0;
+  if (first == kNone || !two_digits(part(0, first), 23, hh) || !two_digits(part(first + 1, second), 59, mm) ||
+      (second != kNone && !two_digits(part(second + 1, kNone), 59, ss)))
+    return false;
+  hhmm = hh * 100 + mm;
+  return true;
 }
 
 }  // namespace
@@ -271,25 +297,18 @@ int Rasvue() {
       return Fail("RASVUE", usage);
     shows.emplace_back(position, frame);  // 0: chosen below
   }
-  char scratch[] = "/tmp/tvkit-XXXXXX";
-  if (!mkdtemp(scratch)) return Fail("RASVUE", "no scratch directory");
-  // A dataset named without a position shows its image of TIME=hh:mm, or
-  // its newest image.
+  // A dataset named without a position shows its image of TIME=hh:mm (or
+  // hh:mm:ss), or its newest image.
   if (shows.size() == 1 && shows[0].first == 0) {
     const char *time = "";
     (void)Tvcmdstr("TIME", 1, "", &time);
-    int hh = 0, mm = 0;
-    char extra = 0;
-    if (*time && (std::sscanf(time, "%d:%d%c", &hh, &mm, &extra) != 2 || hh < 0 || hh > 23 || mm < 0 || mm > 59)) {
-      ::rmdir(scratch);
-      return Fail("RASVUE", std::string("TIME=") + time + " is not hh:mm");
-    }
-    shows[0].first = *time ? PositionAtTime(machine, d, hh * 100 + mm, scratch) : NewestPosition(machine, d);
-    if (shows[0].first == 0) {
-      ::rmdir(scratch);
+    int hhmm = 0;
+    if (*time && !ReadMinute(time, hhmm)) return Fail("RASVUE", std::string("TIME=") + time + " is not hh:mm or hh:mm:ss");
+    shows[0].first = *time ? PositionAtTime(machine, d, hhmm) : NewestPosition(machine, d);
+    if (shows[0].first == 0)
       return Fail("RASVUE", name + (*time ? std::string(" holds no image of ") + time : " holds no image"));
-    }
   }
+  Scratch scratch;
   int result = 0;
   for (const auto &[at, frame] : shows) {
     std::string local;
@@ -299,7 +318,6 @@ int Rasvue() {
       result = Fail("RASVUE", why);
     if (!machine.ftp_url.empty()) (void)posix::Unlink(local.c_str());
   }
-  ::rmdir(scratch);
   return result;
 }
 

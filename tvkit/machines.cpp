@@ -1,14 +1,19 @@
 // Where data lives: machines, their dataset registries, routes and the
-// address map, and fetching a machine's file (locally or through ftp).
+// address map, a machine's items (a directory machine's inside its data
+// directory, an ftp machine's fetched whole), copies and scratch
+// directories.
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +24,18 @@
 namespace tvkit {
 namespace {
 
-constexpr std::size_t kMostTableBytes = 1u << 20;
+// The lines of a text, split at line feeds (a last line without one
+// counts).
+std::vector<std::string> SplitLines(const std::string &text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
 
 // The lines of a small text file.  0, ENOENT when there is no such file, or
 // another errno-style value when it cannot be read whole (a file past
@@ -27,21 +43,9 @@ constexpr std::size_t kMostTableBytes = 1u << 20;
 // it would lose the rest).
 int ReadLines(const std::string &path, std::vector<std::string> &lines) {
   lines.clear();
-  posix::File file;
-  if (int rc = posix::OpenRegular(path.c_str(), O_RDONLY, file); rc != 0) return rc;
   std::string text;
-  char buffer[65536];
-  for (ssize_t n; (n = posix::ReadSome(file.fd(), buffer, sizeof buffer)) != 0;) {
-    if (n < 0) return EIO;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMostTableBytes) return EFBIG;
-  }
-  for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
+  if (int rc = ReadSmallFile(path, kMostTableBytes, text); rc != 0) return rc;
+  lines = SplitLines(text);
   return 0;
 }
 
@@ -197,22 +201,23 @@ bool MachineOf(std::string_view group, Machine &machine, std::string &why) {
 }
 
 bool FindDataset(const Machine &machine, std::string_view name, Dataset &dataset, std::string &why) {
-  std::string local;
-  char scratch[] = "/tmp/tvkit-XXXXXX";
-  bool fetched = !machine.ftp_url.empty();
-  if (fetched && !mkdtemp(scratch)) {
-    why = "no scratch directory";
-    return false;
-  }
-  if (!FetchFile(machine, "DATASETS.TXT", scratch, local, why)) return false;
+  // The registry of an ftp machine comes whole or not at all; a part of it
+  // could lack the dataset's line.
+  const bool fetched = !machine.ftp_url.empty();
+  const std::string registry =
+      fetched ? machine.ftp_url + "/tavrin/data/DATASETS.TXT" : machine.root + "/tavrin/data/DATASETS.TXT";
   std::vector<std::string> lines;
-  int rc = ReadLines(local, lines);
   if (fetched) {
-    (void)posix::Unlink(local.c_str());
-    ::rmdir(scratch);
-  }
-  const std::string registry = fetched ? machine.ftp_url + "/tavrin/data/DATASETS.TXT" : local;
-  if (rc != 0) {
+    std::string text;
+    if (!FtpFetch(machine, "DATASETS.TXT", kMostTableBytes,
+                  [&](const char *data, std::size_t n) {
+                    text.append(data, n);
+                    return true;
+                  },
+                  why))
+      return false;
+    lines = SplitLines(text);
+  } else if (int rc = ReadLines(registry, lines); rc != 0) {
     why = "no dataset registry " + registry + ": " + posix::ErrorText(rc);
     return false;
   }
@@ -229,93 +234,129 @@ bool FindDataset(const Machine &machine, std::string_view name, Dataset &dataset
   return false;
 }
 
+Scratch::~Scratch() {
+  if (path_.empty()) return;
+  // Only the kit puts files here, one level deep: names first, then the
+  // removals, so that the reading never races its own changes.
+  std::vector<std::string> names;
+  if (DIR *dir = opendir(path_.c_str())) {
+    while (const dirent *entry = readdir(dir))
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.push_back(entry->d_name);
+    closedir(dir);
+  }
+  for (const std::string &name : names) (void)posix::Unlink((path_ + "/" + name).c_str());
+  ::rmdir(path_.c_str());
+}
+
+const std::string &Scratch::Path() {
+  if (!tried_) {
+    tried_ = true;
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tvkit-XXXXXX";
+    if (mkdtemp(pattern.data())) path_ = pattern;
+  }
+  return path_;
+}
+
 namespace {
 
-// Where an ftp machine's files are: its host and port as the ftp client's
-// words, and the path from the account's login directory.
-struct FtpPlace {
-  std::string client;  // "ftp 'host' ['port']"
-  std::string base;    // "" or "path/"
-};
-
-std::string Quote(const std::string &s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-FtpPlace FtpPlaceOf(const Machine &machine) {
-  std::string rest = machine.ftp_url.substr(6);
-  std::size_t slash = rest.find('/');
-  std::string host = rest.substr(0, slash), path = slash == std::string::npos ? "" : rest.substr(slash);
-  std::string port;
-  if (std::size_t colon = host.find(':'); colon != std::string::npos) port = host.substr(colon + 1), host.resize(colon);
-  // The URL's path leads from the account's login directory (ftp://host/ is
-  // the login directory itself), as the client's scripts fetch
-  // ./tavrin/data/...; a name from the root would miss the account's files
-  // on any server whose accounts do not start at its root.  A registry's
-  // absolute file name stays absolute.
-  FtpPlace place;
-  std::size_t from = path.find_first_not_of('/');
-  place.base = from == std::string::npos ? "" : path.substr(from);
-  if (!place.base.empty() && place.base.back() != '/') place.base += '/';
-  place.client = "ftp " + Quote(host) + (port.empty() ? "" : " " + Quote(port));
-  return place;
-}
-
-// The modification times (YYYYMMDDHHMMSS, UTC) of the files of an ftp
-// machine's directory `relative` (to its data directory), from the
-// server's machine-readable listing; false when it gives none.
-bool RemoteTimes(const Machine &machine, const std::string &relative, std::vector<std::pair<std::string, std::string>> &times) {
-  FtpPlace place = FtpPlaceOf(machine);
-  std::string dir = relative.front() == '/' ? relative : place.base + "tavrin/data/" + relative;
-  std::string command = "printf 'mlsd %s\\nbye\\n' " + Quote(dir) + " | " + place.client + " 2>/dev/null";
-  std::string out;
-  int status = 0;
-  if (posix::RunAndRead(command.c_str(), kMostTableBytes, 0, out, &status) != 0 || status != 0) return false;
-  // Lines "fact=value;fact=value;... name".
-  for (std::size_t at = 0; at < out.size();) {
-    std::size_t end = out.find('\n', at);
-    if (end == std::string::npos) end = out.size();
-    std::string line = out.substr(at, end - at);
-    at = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::size_t blank = line.find("; ");
-    std::size_t modify = line.find("modify=");
-    if (blank == std::string::npos || modify == std::string::npos || modify > blank || line.size() < modify + 21) continue;
-    std::string stamp = line.substr(modify + 7, 14);
-    if (stamp.find_first_not_of("0123456789") != std::string::npos) continue;
-    times.emplace_back(line.substr(blank + 2), stamp);
+// `path` resolved, links followed, when it lies inside the directory
+// `data` (resolved too); false with `why` otherwise (also when either
+// cannot be resolved: a file that is not there, say).
+bool ResolveInside(const std::string &data, const std::string &path, std::string &resolved, std::string &why) {
+  char *dir = realpath(data.c_str(), nullptr);
+  int error = errno;
+  char *file = dir ? realpath(path.c_str(), nullptr) : nullptr;
+  if (dir && !file) error = errno;
+  bool inside = false;
+  if (!dir || !file) {
+    why = (dir ? path : data) + ": " + posix::ErrorText(error);
+  } else {
+    std::string prefix = dir;
+    if (prefix.back() != '/') prefix += '/';
+    std::string target = file;
+    inside = target.size() > prefix.size() && target.compare(0, prefix.size(), prefix) == 0;
+    if (inside) resolved = target;
+    else why = path + " leads outside the data directory " + data + " (to " + target + ")";
   }
-  return !times.empty();
+  std::free(file);
+  std::free(dir);
+  return inside;
 }
+
+constexpr std::int32_t kAreaFormat = 4;  // an AREA directory's word 1
+
+bool AreaWords(const std::int32_t (&words)[64]) { return words[0] == 0 && words[1] == kAreaFormat; }
 
 }  // namespace
 
-bool FetchFile(const Machine &machine, const std::string &relative, const std::string &scratch, std::string &local,
-               std::string &why) {
+bool FetchFile(const Machine &machine, const std::string &relative, Scratch &scratch, std::string &local,
+               std::string &why, std::uint64_t most_bytes) {
   if (relative.empty()) {
     why = "no file named";
     return false;
   }
   if (machine.ftp_url.empty()) {
-    local = relative.front() == '/' ? relative : machine.root + "/tavrin/data/" + relative;
+    // A link in the tree may point anywhere; what the machine serves is
+    // what lies inside its data directory.
+    const std::string data = machine.root + "/tavrin/data";
+    if (!ResolveInside(data, relative.front() == '/' ? relative : data + "/" + relative, local, why)) return false;
+    struct stat st;
+    if (most_bytes != kNoByteLimit && stat(local.c_str(), &st) == 0 &&
+        static_cast<std::uint64_t>(st.st_size) > most_bytes) {
+      why = local + " holds more than " + std::to_string(most_bytes) + " bytes";
+      return false;
+    }
     return true;
   }
-  // ftp://host[:port]/path: fetched with the system's ftp client, which
-  // logs in with the account of $HOME/.netrc.
-  FtpPlace place = FtpPlaceOf(machine);
-  std::string remote = relative.front() == '/' ? relative : place.base + "tavrin/data/" + relative;
-  local = scratch + "/" + relative.substr(relative.rfind('/') == std::string::npos ? 0 : relative.rfind('/') + 1);
-  std::string command = "printf 'binary\\nget %s %s\\nbye\\n' " + Quote(remote) + " " + Quote(local) + " | " +
-                        place.client + " >/dev/null 2>&1";
-  int status = posix::RunShell(command.c_str());
-  struct stat st;
-  if (status != 0 || stat(local.c_str(), &st) != 0) {
-    why = "cannot fetch " + remote + " from " + machine.ftp_url;
+  const std::string &dir = scratch.Path();
+  if (dir.empty()) {
+    why = "no scratch directory for " + relative + ": " + posix::ErrorText(errno);
     return false;
   }
-  return true;
+  local = dir + "/" + relative.substr(relative.rfind('/') == std::string::npos ? 0 : relative.rfind('/') + 1);
+  (void)posix::Unlink(local.c_str());
+  posix::File out;
+  if (int rc = posix::CreateNew(local.c_str(), 0600, out); rc != 0) {
+    why = local + ": " + posix::ErrorText(rc);
+    return false;
+  }
+  int write_error = 0;
+  bool fetched = FtpFetch(machine, relative, most_bytes,
+                          [&](const char *data, std::size_t n) {
+                            if (posix::WriteAll(out.fd(), data, n)) return true;
+                            write_error = errno;
+                            return false;
+                          },
+                          why);
+  if (int rc = out.Close(); fetched && rc != 0) write_error = rc, fetched = false;
+  if (write_error != 0) why = local + ": " + posix::ErrorText(write_error);
+  if (!fetched) (void)posix::Unlink(local.c_str());
+  return fetched;
+}
+
+bool ItemDirectory(const Machine &machine, const std::string &relative, std::int32_t (&words)[64]) {
+  std::string why;
+  if (machine.ftp_url.empty()) {
+    Scratch unused;
+    std::string local;
+    return FetchFile(machine, relative, unused, local, why) && AreaDirectory(local, words);
+  }
+  // The whole file comes (a transfer stopped early would cost the login);
+  // only its directory is kept.
+  char head[sizeof words];
+  std::size_t have = 0;
+  bool fetched = FtpFetch(machine, relative, kNoByteLimit,
+                          [&](const char *data, std::size_t n) {
+                            std::size_t take = std::min(n, sizeof head - have);
+                            std::memcpy(head + have, data, take);
+                            have += take;
+                            return true;
+                          },
+                          why);
+  if (!fetched || have < sizeof head) return false;
+  std::memcpy(words, head, sizeof words);
+  return AreaWords(words);
 }
 
 std::string ItemFile(const Dataset &d, int position) {
@@ -396,32 +437,59 @@ void MakeParentDirectories(const std::string &path) {
     if (at == slash || path[at] == '/') ::mkdir(path.substr(0, at).c_str(), 0755);
 }
 
-bool CopyFile(const std::string &from, const std::string &to, std::string &why) {
+int ReadSmallFile(const std::string &path, std::size_t most_bytes, std::string &text) {
+  text.clear();
+  posix::File file;
+  if (int rc = posix::OpenRegular(path.c_str(), O_RDONLY, file); rc != 0) return rc;
+  char buffer[65536];
+  for (ssize_t n; (n = posix::ReadSome(file.fd(), buffer, sizeof buffer)) != 0;) {
+    if (n < 0) return errno != 0 ? errno : EIO;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > most_bytes) return EFBIG;
+  }
+  return 0;
+}
+
+bool CopyFile(const std::string &from, const std::string &to, std::string &why, std::uint64_t most_bytes) {
   posix::File in;
   if (int rc = posix::OpenRegular(from.c_str(), O_RDONLY, in); rc != 0) {
     why = from + ": " + posix::ErrorText(rc);
     return false;
   }
-  std::string bytes;
-  char buffer[65536];
-  for (ssize_t n; (n = posix::ReadSome(in.fd(), buffer, sizeof buffer)) != 0;) {
-    if (n < 0) {  // a part of the file would be a damaged copy
-      why = from + ": " + posix::ErrorText(errno);
-      return false;
-    }
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
   MakeParentDirectories(to);
-  int rc = posix::ReplaceFile(to.c_str(), 0666, [&](int fd) { return posix::WriteAll(fd, bytes.data(), bytes.size()); });
+  // A buffer at a time; a read that fails or a file past the limit leaves
+  // the target as it was (a part of the file would be a damaged copy).
+  int read_error = 0;
+  bool too_large = false;
+  std::vector<char> buffer(65536);
+  int rc = posix::ReplaceFile(to.c_str(), 0666, [&](int fd) {
+    std::uint64_t copied = 0;
+    for (ssize_t n; (n = posix::ReadSome(in.fd(), buffer.data(), buffer.size())) != 0;) {
+      if (n < 0) {
+        read_error = errno;
+        return false;
+      }
+      copied += static_cast<std::uint64_t>(n);
+      if (copied > most_bytes) {
+        too_large = true;
+        errno = EFBIG;
+        return false;
+      }
+      if (!posix::WriteAll(fd, buffer.data(), static_cast<std::size_t>(n))) return false;
+    }
+    return true;
+  });
   if (rc == 0) return true;
-  why = to + ": " + posix::ErrorText(rc);
+  if (too_large) why = from + " holds more than " + std::to_string(most_bytes) + " bytes";
+  else if (read_error != 0) why = from + ": " + posix::ErrorText(read_error);
+  else why = to + ": " + posix::ErrorText(rc);
   return false;
 }
 
 bool AreaDirectory(const std::string &path, std::int32_t (&words)[64]) {
   posix::File file;
   return posix::OpenRegular(path.c_str(), O_RDONLY, file) == 0 &&
-         posix::ReadAt(file.fd(), 0, words, sizeof words) == static_cast<ssize_t>(sizeof words) && words[0] == 0;
+         posix::ReadAt(file.fd(), 0, words, sizeof words) == static_cast<ssize_t>(sizeof words) && AreaWords(words);
 }
 
 int NewestPosition(const Machine &machine, const Dataset &d) {
@@ -431,16 +499,12 @@ int NewestPosition(const Machine &machine, const Dataset &d) {
   }
   // An ftp machine's files by the times its listing gives; a server that
   // gives no listing leaves the last position.
-  std::vector<std::pair<std::string, std::string>> times;
-  if (!RemoteTimes(machine, d.where, times)) return d.last - d.first + 1;
+  std::vector<std::pair<int, std::string>> held;
+  if (!ListedPositions(machine, d, held)) return d.last - d.first + 1;
   int newest = 0;
   std::string newest_time;
-  for (int p = 1; p <= d.last - d.first + 1; ++p) {
-    std::string file = ItemFile(d, p);
-    std::string name = file.substr(file.rfind('/') == std::string::npos ? 0 : file.rfind('/') + 1);
-    for (const auto &[listed, stamp] : times)
-      if (listed == name && stamp >= newest_time) newest_time = stamp, newest = p;
-  }
+  for (const auto &[position, stamp] : held)
+    if (stamp >= newest_time) newest_time = stamp, newest = position;
   return newest;
 }
 

@@ -15,18 +15,36 @@
 //   $HOME/tavrin/data/MACHINES.TXT maps an address to a machine
 //   (<address>=<directory or ftp://host[:port]/path>).
 //
-// The kit links the host runtime only.
+// A directory machine serves only the files that resolve, links followed,
+// inside its data directory.  An ftp machine's files are fetched by the kit
+// itself (libcurl), all of one run over one login; a transfer counts only
+// when the server confirmed it and the bytes that arrived are as many as
+// the size it stated.  Files fetched from an ftp machine go to a scratch
+// directory that is removed, with what it holds, on every path.
+//
+// The kit links the host runtime (and libcurl) only.
 
 #ifndef VARNEK_TVKIT_TVKIT_H
 #define VARNEK_TVKIT_TVKIT_H
 
-#include <initializer_list>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tvkit {
+
+// The most bytes of a table the kit reads whole (a registry, the route
+// table, the address map, the loop's state) or of a text dataset PEEKTX
+// fetches.
+inline constexpr std::size_t kMostTableBytes = std::size_t{1} << 20;
+
+// No limit on the bytes of a fetch.
+inline constexpr std::uint64_t kNoByteLimit = ~std::uint64_t{0};
 
 // A dataset of a machine's registry.
 struct Dataset {
@@ -50,11 +68,50 @@ struct Machine {
 // The dataset `name` (GROUP/DESCRIPTOR) of a machine.  false with `why`.
 [[nodiscard]] bool FindDataset(const Machine &machine, std::string_view name, Dataset &dataset, std::string &why);
 
-// A local copy of a machine's file `relative` (to its data directory): the
-// file itself for a local machine, a file fetched into `scratch` through
-// ftp otherwise.  false with `why`.
-[[nodiscard]] bool FetchFile(const Machine &machine, const std::string &relative, const std::string &scratch,
-                             std::string &local, std::string &why);
+// A scratch directory ($TMPDIR, else /tmp: tvkit-XXXXXX) made when first
+// asked for, and removed with the files in it when the object goes away.
+class Scratch {
+ public:
+  Scratch() = default;
+  ~Scratch();
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
+
+  // The directory, made on the first call; "" when it cannot be made.
+  const std::string &Path();
+
+ private:
+  std::string path_;
+  bool tried_ = false;
+};
+
+// A local copy of a machine's item `relative` (to its data directory).
+// A directory machine's file itself, resolved: refused when it resolves,
+// through symbolic links, outside the machine's data directory.  An ftp
+// machine's file is fetched into `scratch`, whole: a transfer the server
+// did not confirm, one cut short of the size it stated, or one past
+// `most_bytes` fails and leaves nothing there.  A directory machine's file
+// past `most_bytes` fails too.  false with `why`.
+[[nodiscard]] bool FetchFile(const Machine &machine, const std::string &relative, Scratch &scratch,
+                             std::string &local, std::string &why, std::uint64_t most_bytes = kNoByteLimit);
+
+// Words 0..63 of a machine's AREA item `relative`: false when it cannot be
+// fetched whole (see FetchFile) or its directory is not an AREA file's
+// (see AreaDirectory).  An ftp machine's item comes over the run's one
+// login and only its directory is kept.
+[[nodiscard]] bool ItemDirectory(const Machine &machine, const std::string &relative, std::int32_t (&words)[64]);
+
+// The positions of an ftp machine's dataset that its server's
+// machine-readable listing (MLSD) shows holding a file, each with its
+// modification time (YYYYMMDDHHMMSS, UTC), in position order; false when
+// the server gives no listing.
+[[nodiscard]] bool ListedPositions(const Machine &machine, const Dataset &dataset,
+                                   std::vector<std::pair<int, std::string>> &held);
+
+// The positions of a dataset whose items are worth reading: those an ftp
+// machine's listing shows (every position when the server gives none), or
+// every position of a directory machine's dataset.
+std::vector<int> ItemPositions(const Machine &machine, const Dataset &dataset);
 
 // The file name of position `position` of a dataset (AREA0007, MDXX0012,
 // GRID0003; a TEXT dataset's file), relative to the machine's data
@@ -89,15 +146,58 @@ std::string LocalData();
 [[nodiscard]] bool SplitItem(std::string_view text, std::string &name, int &position);
 
 // Words 0..63 of an AREA file's directory in this machine's byte order;
-// false when the file cannot be read that far or word 0 is not 0.
+// false when the file cannot be read that far, word 0 is not 0 or the
+// format word (1) is not 4 (a file of the other byte order included).
 [[nodiscard]] bool AreaDirectory(const std::string &path, std::int32_t (&words)[64]);
 
 // Makes the directories of `path` that are missing (the last part is the
 // file's own name).
 void MakeParentDirectories(const std::string &path);
 
-// Copies a file whole (temporary name + rename); false with `why`.
-[[nodiscard]] bool CopyFile(const std::string &from, const std::string &to, std::string &why);
+// Copies a file whole (temporary name + rename), a buffer at a time; a
+// file past `most_bytes` is not copied.  false with `why`, and `to` then
+// holds what it held before.
+[[nodiscard]] bool CopyFile(const std::string &from, const std::string &to, std::string &why,
+                            std::uint64_t most_bytes = kNoByteLimit);
+
+// The whole of a small file: 0, or an errno-style value (ENOENT for no
+// such file, EFBIG past `most_bytes`).
+[[nodiscard]] int ReadSmallFile(const std::string &path, std::size_t most_bytes, std::string &text);
+
+// ---------------------------------------------------------------------------
+// An ftp machine (ftp.cpp).  Every transfer of a run goes through one
+// libcurl handle, which keeps the control connection of the last transfer
+// and reuses it: a command logs in once, however many files it fetches.
+// Names are from the account's login directory: `remote` is
+// <URL path>/tavrin/data/<relative>, an absolute `relative` stays absolute.
+// The login is the account of $HOME/.netrc for the URL's host.
+
+// Hands the bytes of an ftp machine's file `relative` to `sink` as they
+// arrive; `sink` returns false to stop (a failure).  true only when the
+// server confirmed the transfer and exactly the size it stated arrived
+// (SIZE before the transfer, or its 150 reply).  A file the server states
+// or sends past `most_bytes` fails.  false with `why`, which names the
+// file and the URL.
+[[nodiscard]] bool FtpFetch(const Machine &machine, const std::string &relative, std::uint64_t most_bytes,
+                            const std::function<bool(const char *, std::size_t)> &sink, std::string &why);
+
+// A file of a machine-readable listing.
+struct ListedFile {
+  std::string name;      // the file's name in its directory
+  std::string modified;  // YYYYMMDDHHMMSS (UTC), or "" when not given
+};
+
+// The files (not directories) of directory `relative` of an ftp machine,
+// by its server's machine-readable listing (MLSD).  false with `why` when
+// the server gives none.
+[[nodiscard]] bool FtpListing(const Machine &machine, const std::string &relative, std::vector<ListedFile> &files,
+                              std::string &why);
+
+// The files of an MLSD listing's text: lines "fact=value;...; name" (CR LF
+// or LF ended); a line of type other than file, or without a name, is
+// skipped; a modify fact that is not 14 digits (fractions dropped) gives
+// "".  Appends to `files`.
+void ParseListing(std::string_view text, std::vector<ListedFile> &files);
 
 // The command line's checks: the keywords typed are among `keywords` (and
 // the host's global ones), else the problems are printed and false;

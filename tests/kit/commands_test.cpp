@@ -194,6 +194,9 @@ TEST_F(KitCommandTest, DisplayCommandsRefuseBadLines) {
                      {"RASVUE SRC/IMG.2 1", "AREA0002"},
                      {"RASVUE SRC/IMG.1 1 ZOOM=2", "Invalid command keywords: ZOOM=2"},
                      {"RASVUE SRC/TXT 1", "SRC/TXT is not an image dataset"},
+                     {"RASVUE SRC/IMG 1 TIME=13:00:60", "TIME=13:00:60 is not hh:mm or hh:mm:ss"},
+                     {"RASVUE SRC/IMG 1 TIME=13:00:00:00", "is not hh:mm or hh:mm:ss"},
+                     {"RASVUE SRC/IMG 1 TIME=13", "is not hh:mm or hh:mm:ss"},
                      {"SEQB", "usage: SEQB"},
                      {"SEQB 1", "usage: SEQB"},
                      {"SEQB 2 1", "usage: SEQB"},
@@ -328,6 +331,19 @@ TEST_F(KitCommandTest, PeektxWritesTheTextFile) {
   EXPECT_EQ(ReadFile(home_ / "COMPARE2"), ReadFile(Data("prod.txt")));
 }
 
+TEST_F(KitCommandTest, PeektxRefusesATablePastOneMebibyte) {
+  const std::string most(1u << 20, 'x');
+  WriteFile(Data("prod.txt"), most);
+  ASSERT_EQ(Host("PEEKTX SRC/TXT DEV=T COMPARE2").status, 0);
+  EXPECT_EQ(ReadFile(home_ / "COMPARE2"), most);
+
+  WriteFile(Data("prod.txt"), most + "y");
+  RunResult r = Host("PEEKTX SRC/TXT DEV=T COMPARE2");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("holds more than 1048576 bytes"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(home_ / "COMPARE2"), most);  // the last table fetched stays
+}
+
 TEST_F(KitCommandTest, WaitcapReturnsTheStatusOrStopsACommandPastItsLimit) {
   WriteFile(home_ / "three.k", "#!/bin/sh\nexit 3\n");
   WriteFile(home_ / "lost.k", "#!/bin/sh\nexit 127\n");
@@ -416,6 +432,15 @@ TEST_F(KitCommandTest, LoopCommandsWriteTheLoopState) {
   EXPECT_EQ(state(), "0 500 3\n");
 }
 
+TEST_F(KitCommandTest, LoopStateOfThousandsOfFramesIsReadWhole) {
+  session_ = std::make_unique<FakeSession>(3000);
+  std::string frames;
+  for (int f = 1; f <= 3000; ++f) frames += " " + std::to_string(f);
+  ASSERT_EQ(Host("SEQB 1 3000").status, 0);
+  ASSERT_EQ(Host("ZRNG 2").status, 0);  // reads the state, then writes it back
+  EXPECT_EQ(ReadFile(home_ / "tavrin/frames/LOOP.TXT"), "0 2000" + frames + "\n");
+}
+
 TEST_F(KitCommandTest, RasvueDrawsTheFrame) {
   RunResult r = Host("RASVUE SRC/IMG.3 2 LATLON=  40.0   90.0 MAG=2 2 BAND=ALL GRAY=NO TWIN=0 REF='ZRNG AUTO'");
   ASSERT_EQ(r.status, 0) << r.err;
@@ -451,6 +476,22 @@ TEST_F(KitCommandTest, RasvueWithoutPositionShowsTheNewestItemsHeld) {
   ASSERT_EQ(Host("RASVUE LOC/W.2 2").status, 0);
   EXPECT_EQ(ReadFile(frames + "frame0003.png"), ReadFile(frames + "frame0001.png"));
   EXPECT_EQ(ReadFile(frames + "frame0004.png"), ReadFile(frames + "frame0002.png"));
+
+  // TIME= picks the image of that minute; seconds, as LOAD passes them,
+  // are taken.
+  ASSERT_EQ(Host("RASVUE SRC/IMG.3 1").status, 0);
+  ASSERT_EQ(Host("RASVUE SRC/IMG.1 2").status, 0);
+  for (const char *time : {"13:00", "13:00:00", "13:00:59"}) {
+    unlink((frames + "frame0003.png").c_str());
+    r = Host(std::string("RASVUE SRC/IMG 3 TIME=") + time);
+    ASSERT_EQ(r.status, 0) << time << ": " << r.err;
+    EXPECT_EQ(ReadFile(frames + "frame0003.png"), ReadFile(frames + "frame0001.png")) << time;
+  }
+  ASSERT_EQ(Host("RASVUE SRC/IMG 3 TIME=12:00:30").status, 0);
+  EXPECT_EQ(ReadFile(frames + "frame0003.png"), ReadFile(frames + "frame0002.png"));
+  r = Host("RASVUE SRC/IMG 3 TIME=12:01:00");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("SRC/IMG holds no image of 12:01:00"), std::string::npos) << r.err;
 
   r = Host("RASVUE LOC/G 1");
   EXPECT_EQ(r.status, 1);
@@ -613,6 +654,50 @@ TEST_F(KitCommandTest, RegistryLinesThatLeaveTheDataDirectoryAreNoDatasets) {
   }
   Registry("SRC/IMG AREA 1 10 img\nLOC/.. AREA 1 5 ..\n");
   EXPECT_NE(Host("RASDUP SRC/IMG.1 LOC/...1").status, 0);
+}
+
+// ---------------------------------------------------------------------------
+// What a copy takes: only files inside the machine's data directory, and
+// as an AREA copy only a whole AREA file.
+
+TEST_F(KitCommandTest, RasdupRefusesAnItemLinkedOutOfTheDataDirectory) {
+  MakeDirs("private");
+  // Files that pass every other check: a link to one, and a link to their
+  // directory.
+  WriteFile(home_ / "private/key", ReadFile(Data("img/AREA0001")));
+  WriteFile(home_ / "private/AREA0001", ReadFile(Data("img/AREA0001")));
+  ASSERT_EQ(symlink("../../../private/key", Data("img/AREA0005").c_str()), 0);
+  ASSERT_EQ(symlink((home_ / "private").c_str(), Data("img/far").c_str()), 0);
+  ASSERT_EQ(symlink("AREA0001", Data("img/AREA0006").c_str()), 0);  // a link inside stays good
+  Registry(ReadFile(Data("DATASETS.TXT")) + "SRC/FAR AREA 1 10 img/far\n");
+  for (const char *line : {"RASDUP SRC/IMG.5 LOC/W.1", "RASDUP SRC/FAR.1 LOC/W.1"}) {
+    RunResult r = Host(line);
+    EXPECT_EQ(r.status, 1) << line;
+    EXPECT_NE(r.err.find("leads outside the data directory"), std::string::npos) << line << ": " << r.err;
+    EXPECT_FALSE(Exists(Data("LOC/W/AREA0001"))) << line;
+  }
+  ASSERT_EQ(Host("RASDUP SRC/IMG.6 LOC/W.2").status, 0);
+  EXPECT_EQ(ReadFile(Data("LOC/W/AREA0002")), ReadFile(Data("img/AREA0001")));
+}
+
+TEST_F(KitCommandTest, RasdupRefusesWhatIsNoWholeAreaFile) {
+  const std::string image = ReadFile(Data("img/AREA0001"));
+  std::string swapped = image;  // the other byte order: format word 0x04000000
+  std::swap(swapped[4], swapped[7]);
+  const std::pair<const char *, std::string> cases[] = {
+      {"text", "ZONE FORECAST\n" + std::string(300, 'x')},
+      {"zeros", std::string(image.size(), '\0')},
+      {"cut", image.substr(0, image.size() - 1)},
+      {"other byte order", swapped},
+  };
+  for (const auto &[what, bytes] : cases) {
+    WriteFile(Data("img/AREA0009"), bytes);
+    RunResult r = Host("RASDUP SRC/IMG.9 LOC/W.1");
+    EXPECT_EQ(r.status, 1) << what;
+    EXPECT_NE(r.err.find("SRC/IMG.9 (img/AREA0009) is not a whole AREA image file"), std::string::npos)
+        << what << ": " << r.err;
+    EXPECT_FALSE(Exists(Data("LOC/W/AREA0001"))) << what;
+  }
 }
 
 }  // namespace

@@ -2,8 +2,9 @@
 // installed scripts fetching from an ftp account, and the kit reaching a
 // server machine through its ftp URL.  The server is a small pyftpdlib
 // program run by /usr/bin/python3 (Debian package python3-pyftpdlib) on an
-// ephemeral port; the client side is the system's `ftp` (Debian package
-// ftp), which logs in with the account of $HOME/.netrc.  The account's
+// ephemeral port; the client's scripts use the system's `ftp` (Debian
+// package ftp) and the kit libcurl, both logging in with the account of
+// $HOME/.netrc.  The account's
 // login directory is not the root of what the server shows, as with an
 // ordinary user account, so a path taken from the root instead of from the
 // login directory shows up as a missing file.
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cstdlib>
@@ -61,20 +63,48 @@ EnvChanges PinnedEnv(const std::string &home) {
 }
 
 // Serves `root` on 127.0.0.1 (a port the system picks) to one account
-// whose login directory is kLogin.  It prints the port once it listens,
-// and ends when its standard input reaches end of file, so that it cannot
+// whose login directory is kLogin, and writes a line to the file `logins`
+// at each login.  The files named after it are cut: the server sends the
+// first half and replies 426, as one whose connection broke would (its
+// SIZE still states the whole).  It prints the port once it listens, and
+// ends when its standard input reaches end of file, so that it cannot
 // outlive this process.
-constexpr const char *kServerScript = R"(import logging, os, sys, threading
+constexpr const char *kServerScript = R"(import io, logging, os, sys, threading
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 logging.basicConfig(level=logging.ERROR)
-root, login, user, password = sys.argv[1:5]
+root, login, user, password, logins = sys.argv[1:6]
+cut = set(sys.argv[6:])
+def is_cut(name):
+    return os.path.basename(name) in cut
+class CutFS(AbstractedFS):
+    def open(self, filename, mode):
+        f = AbstractedFS.open(self, filename, mode)
+        if mode != "rb" or not is_cut(filename):
+            return f
+        data = f.read()
+        f.close()
+        half = io.BytesIO(data[:len(data) // 2])
+        half.name = filename
+        return half
+class CutDTP(DTPHandler):
+    def handle_close(self):
+        if not self._closed and not self.receive and is_cut(getattr(self.file_obj, "name", "")):
+            self._resp = ("426 Connection closed; transfer aborted.", logging.debug)
+            self.close()
+        else:
+            DTPHandler.handle_close(self)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elr")
 class Handler(FTPHandler):
+    abstracted_fs = CutFS
+    dtp_handler = CutDTP
     def on_login(self, username):
         self.fs.cwd = login
+        with open(logins, "a") as f:
+            f.write(username + "\n")
 Handler.authorizer = authorizer
 server = FTPServer(("127.0.0.1", 0), Handler)
 sys.stdout.write("%d\n" % server.socket.getsockname()[1])
@@ -89,7 +119,8 @@ server.serve_forever()
 class FtpServer {
  public:
   // Starts the server; port() is 0 and why() says why when it did not start.
-  FtpServer(const std::string &root, const std::string &scratch) {
+  FtpServer(const std::string &root, const std::string &scratch, const std::vector<std::string> &cut)
+      : logins_(scratch + "/logins") {
     std::string script = scratch + "/ftpserver.py", log = scratch + "/ftpserver.log";
     WriteFile(script, kServerScript);
     int to_child[2], from_child[2];
@@ -97,7 +128,8 @@ class FtpServer {
       why_ = "no pipe";
       return;
     }
-    std::vector<std::string> args = {kPython, script, root, kLogin, kUser, kPassword};
+    std::vector<std::string> args = {kPython, script, root, kLogin, kUser, kPassword, logins_};
+    args.insert(args.end(), cut.begin(), cut.end());
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -146,8 +178,14 @@ class FtpServer {
 
   int port() const { return port_; }
   const std::string &why() const { return why_; }
+  // The logins so far.
+  int logins() const {
+    std::string text = ReadFile(logins_);
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  }
 
  private:
+  std::string logins_;
   pid_t pid_ = -1;
   int control_ = -1;
   int port_ = 0;
@@ -164,18 +202,27 @@ class FtpTest : public ::testing::Test {
     if (probe.status != 0)
       GTEST_SKIP() << kPython << " cannot import pyftpdlib: install the Debian package python3-pyftpdlib (tools/setup)";
 
-    for (const std::string &dir : {server_data_, client_data_, work_, top_ / "scratch"})
+    for (const std::string &dir : {server_data_, client_data_, work_, tmp_, top_ / "scratch"})
       std::filesystem::create_directories(dir);
-    server_ = std::make_unique<FtpServer>(top_ / "ftproot", top_ / "scratch");
+    server_ = std::make_unique<FtpServer>(top_ / "ftproot", top_ / "scratch", cut_);
     ASSERT_NE(server_->port(), 0) << server_->why();
     std::string netrc = client_home_ + "/.netrc";
     WriteFile(netrc, std::string("machine 127.0.0.1 login ") + kUser + " password " + kPassword + "\n");
     ASSERT_EQ(chmod(netrc.c_str(), 0600), 0);
   }
 
-  // Runs a program with the client machine's environment.
+  // Runs a program with the client machine's environment, its temporary
+  // files in tmp_.
   RunResult Client(std::vector<std::string> argv, const std::string &cwd) {
-    return RunProgram(argv, cwd, PinnedEnv(client_home_), 20000);
+    EnvChanges env = PinnedEnv(client_home_);
+    env["TMPDIR"] = tmp_;
+    return RunProgram(argv, cwd, env, 20000);
+  }
+  // What is left in a directory.
+  static std::vector<std::string> Entries(const std::string &dir) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+    return names;
   }
   // Runs an installed script as the client does, through the shell.
   RunResult Script(const std::string &name, const std::vector<std::string> &args) {
@@ -228,6 +275,8 @@ class FtpTest : public ::testing::Test {
   std::string client_home_ = top_ / "client";
   std::string client_data_ = client_home_ + "/tavrin/data";
   std::string work_ = top_ / "work";
+  std::string tmp_ = top_ / "tmp";
+  std::vector<std::string> cut_;  // the files the server cuts
   std::unique_ptr<FtpServer> server_;
 };
 
@@ -263,14 +312,14 @@ TEST_F(FtpTest, InstalledScriptsFetchTheAvailabilityTableAndADataFile) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(SameBytes(work_ + "/COMPARE", server_data_ + "/VKServerFile"));
 
-  // The transfer script has no closing line for its here-document; the
-  // shell takes the end of the file as its end and the fetch is whole.
+  // Every byte value and both line ends come through the transfer script.
   r = Script("VKTransfer", {Address(), "tavrin/data/TEXT/BULLETIN", "BULLETIN"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(SameBytes(work_ + "/BULLETIN", server_data_ + "/TEXT/BULLETIN"));
 
-  // A file the account does not have leaves no local file behind.
+  // A file the account does not have fails and leaves no local file behind.
   r = Script("VKTransfer", {Address(), "tavrin/data/TEXT/NONE", "NONE"});
+  EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(testing_support::Exists(work_ + "/NONE"));
 }
 
@@ -372,6 +421,85 @@ TEST_F(FtpTest, CycleTransfersANewTextProductWithTheInstalledScript) {
   std::string out = Vkc({"CYCLE"});
   EXPECT_NE(out.find("./VKTransfer "), std::string::npos) << out;
   EXPECT_TRUE(SameBytes(work_ + "/bulletin.txt", server_data_ + "/TEXT/BULLETIN")) << out;
+}
+
+// IMGDIR reads the directories of the items the server's listing shows,
+// all over one login (not one per position); so does RASVUE's look for an
+// image of a given time.
+TEST_F(FtpTest, ImgdirAndRasvueTimeLogInOnceAndReadOnlyListedItems) {
+  WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/G8IR AREA 1 400 RTIM/G8IR\n");
+  Image(server_data_ + "/RTIM/G8IR/AREA0002", 121500);
+  Image(server_data_ + "/RTIM/G8IR/AREA0170", 131500);
+  Image(server_data_ + "/RTIM/G8IR/AREA0399", 111500);
+  WriteFile(server_data_ + "/RTIM/G8IR/AREA0300", "not an image");
+  RouteRtimTo(Url());
+
+  RunResult r = Kit("imgdir.k", {"RTIM/G8IR"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.out.size(), 3 * 65 * sizeof(std::int32_t));
+  std::int32_t words[3 * 65];
+  std::memcpy(words, r.out.data(), sizeof words);
+  EXPECT_EQ(words[0], 170);  // newest first
+  EXPECT_EQ(words[65], 2);
+  EXPECT_EQ(words[130], 399);
+  EXPECT_EQ(words[65 + 5], 121500);
+  EXPECT_EQ(server_->logins(), 1);
+
+  r = Kit("rasvue.k", {"RTIM/G8IR", "1", "TIME=12:15:00"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(testing_support::Exists(client_home_ + "/tavrin/frames/frame0001.png"));
+  EXPECT_EQ(server_->logins(), 2);
+  EXPECT_TRUE(Entries(tmp_).empty());
+}
+
+// A server that sends half of some files and then replies 426.
+class FtpCutTest : public FtpTest {
+ protected:
+  FtpCutTest() { cut_ = {"AREA0003", "VKS.TXT", "BULLETIN"}; }
+};
+
+TEST_F(FtpCutTest, RasdupRefusesACutImageAndKeepsWhatThePositionHeld) {
+  WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/G8IR AREA 1 10 RTIM/G8IR\n");
+  Image(server_data_ + "/RTIM/G8IR/AREA0003", 121500);
+  Image(server_data_ + "/RTIM/G8IR/AREA0004", 124500);
+  RouteRtimTo(Url());
+  ASSERT_EQ(Kit("setreg.k", {"ADD", "LOC/G8IR", "AREA", "1", "4"}).status, 0);
+  RunResult r = Kit("rasdup.k", {"RTIM/G8IR.4", "LOC/G8IR.2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  r = Kit("rasdup.k", {"RTIM/G8IR.3", "LOC/G8IR.2"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("512 of the 1024 bytes the server stated arrived"), std::string::npos) << r.err;
+  EXPECT_TRUE(SameBytes(client_data_ + "/LOC/G8IR/AREA0002", server_data_ + "/RTIM/G8IR/AREA0004"));
+  EXPECT_EQ(Entries(client_data_ + "/LOC/G8IR").size(), 1u);
+  EXPECT_TRUE(Entries(tmp_).empty());
+}
+
+TEST_F(FtpCutTest, PeektxRefusesACutOrOversizedTable) {
+  WriteFile(server_data_ + "/VKS.TXT", std::string(5000, 'v'));
+  WriteFile(server_data_ + "/BIG.TXT", std::string((1u << 20) + 1, 'b'));
+  WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/VKS TEXT 1 1 VKS.TXT\nRTIM/BIG TEXT 1 1 BIG.TXT\n");
+  RouteRtimTo(Url());
+  WriteFile(work_ + "/COMPARE2", "the last table");
+  for (const char *table : {"RTIM/VKS", "RTIM/BIG"}) {
+    RunResult r = Kit("peektx.k", {table, "DEV=T", "COMPARE2"});
+    EXPECT_EQ(r.status, 1) << table;
+    EXPECT_NE(r.err.find("cannot fetch"), std::string::npos) << table << ": " << r.err;
+    EXPECT_EQ(ReadFile(work_ + "/COMPARE2"), "the last table") << table;
+  }
+  EXPECT_EQ(Entries(work_).size(), 1u);
+  EXPECT_TRUE(Entries(tmp_).empty());
+}
+
+TEST_F(FtpCutTest, TransferScriptFailsOnACutFileAndKeepsTheLocalOne) {
+  std::filesystem::create_directories(server_data_ + "/TEXT");
+  WriteFile(server_data_ + "/TEXT/BULLETIN", AllBytes());
+  Vkc({"INSTALL"});
+  WriteFile(work_ + "/bulletin.txt", "yesterday's bulletin");
+  RunResult r = Script("VKTransfer", {Address(), "tavrin/data/TEXT/BULLETIN", "bulletin.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFile(work_ + "/bulletin.txt"), "yesterday's bulletin");
+  for (const std::string &name : Entries(work_)) EXPECT_EQ(name.find("bulletin.txt."), std::string::npos) << name;
 }
 
 }  // namespace
