@@ -48,13 +48,15 @@ int InstallClient() {
   SetGroupId(kServerListFile);
 
   int result = kClientOk;
-  if (WriteScript("VKGetWSAvail",
-                  "ftp $1 << EOF\n"
-                  "get ./tavrin/data/$2 COMPARE\n"
-                  "close\n"
-                  "bye\n"
-                  "exit\n"
-                  "EOF\n")) {
+  // The availability fetch by hand: the transfer script below does the
+  // work, after the old COMPARE (file or link) is gone, so a fetch never
+  // writes through a link and a failed one leaves no table behind.
+  if (WriteScript("VKGetWSAvail", R"script(#!/bin/sh
+# VKGetWSAvail host file: fetches tavrin/data/file of the server's ftp
+# account into COMPARE; status 1, and no COMPARE, unless it came whole.
+rm -f COMPARE
+exec ./VKTransfer "$1" "./tavrin/data/$2" COMPARE
+)script")) {
     Shell("chmod +x VKGetWSAvail");
     struct stat st;
     if (stat("COMPARE", &st) == 0 && st.st_size == 0) {
@@ -74,7 +76,7 @@ int InstallClient() {
 # only when the server confirmed the transfer (226), refused nothing (4xx,
 # 5xx) and sent the size its 150 reply states, if it states one; else local
 # stays as it was and the status is 1.
-part="$3.part$$"
+part=$(mktemp "$3.part.XXXXXX") || exit 1
 replies=$(ftp -v $1 2>&1 <<EOF | grep '^[1-5][0-9][0-9] ' | grep -v ' bytes received in '
 get $2 $part
 close

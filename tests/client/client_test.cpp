@@ -80,17 +80,21 @@ TEST_F(ClientTest, InstallCreatesEmptyFilesAndScripts) {
     ASSERT_EQ(stat((dir_ / file).c_str(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_ISGID) << file;
   }
-  EXPECT_EQ(ReadFile(dir_ / "VKGetWSAvail"), "ftp $1 << EOF\nget ./tavrin/data/$2 COMPARE\nclose\nbye\nexit\nEOF\n");
+  // The availability fetch by hand removes the old COMPARE and fetches
+  // through the transfer script.
+  const std::string fetch = ReadFile(dir_ / "VKGetWSAvail");
+  EXPECT_EQ(fetch.rfind("#!/bin/sh\n", 0), 0u);
+  EXPECT_NE(fetch.find("\nrm -f COMPARE\nexec ./VKTransfer \"$1\" \"./tavrin/data/$2\" COMPARE\n"), std::string::npos);
   // The transfer script fetches beside the local name and moves the file
   // into place only after the replies show it came whole (its runs are in
   // the kit's ftp tests).
   const std::string transfer = ReadFile(dir_ / "VKTransfer");
   EXPECT_EQ(transfer.rfind("#!/bin/sh\n", 0), 0u);
-  for (const char *line : {"part=\"$3.part$$\"\n", "replies=$(ftp -v $1 2>&1 <<EOF", "get $2 $part\n",
+  for (const char *line : {"part=$(mktemp \"$3.part.XXXXXX\") || exit 1\n", "replies=$(ftp -v $1 2>&1 <<EOF", "get $2 $part\n",
                            "mv -f \"$part\" \"$3\"; then\n  exit 0\n", "rm -f \"$part\"\nexit 1\n"})
     EXPECT_NE(transfer.find(line), std::string::npos) << line;
-  EXPECT_EQ(FileSize(dir_ / "VKGetWSAvail"), 62);
-  EXPECT_EQ(FileSize(dir_ / "VKTransfer"), 759);
+  EXPECT_EQ(FileSize(dir_ / "VKGetWSAvail"), 217);
+  EXPECT_EQ(FileSize(dir_ / "VKTransfer"), 784);
   EXPECT_EQ(access((dir_ / "VKGetWSAvail").c_str(), X_OK), 0);
   EXPECT_EQ(access((dir_ / "VKTransfer").c_str(), X_OK), 0);
   ClientRec empty = Record(1);

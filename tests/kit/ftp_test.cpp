@@ -311,6 +311,15 @@ TEST_F(FtpTest, InstalledScriptsFetchTheAvailabilityTableAndADataFile) {
   RunResult r = Script("VKGetWSAvail", {Address(), "VKServerFile"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(SameBytes(work_ + "/COMPARE", server_data_ + "/VKServerFile"));
+  // A failed fetch leaves no COMPARE to be compared again, and a COMPARE
+  // that is a link is removed, never written through.
+  WriteFile(work_ + "/victim", "victim\n");
+  ASSERT_EQ(unlink((work_ + "/COMPARE").c_str()), 0);
+  ASSERT_EQ(symlink((work_ + "/victim").c_str(), (work_ + "/COMPARE").c_str()), 0);
+  r = Script("VKGetWSAvail", {Address(), "NOSUCHFILE"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(testing_support::Exists(work_ + "/COMPARE"));
+  EXPECT_EQ(ReadFile(work_ + "/victim"), "victim\n");
 
   // Every byte value and both line ends come through the transfer script.
   r = Script("VKTransfer", {Address(), "tavrin/data/TEXT/BULLETIN", "BULLETIN"});
