@@ -74,3 +74,32 @@ std::string Visible(std::string_view text) {
   }
   return out;
 }
+
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    const unsigned char c = byte(i);
+    std::size_t length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    bool good = length > 0 && i + length <= text.size();
+    for (std::size_t k = 1; good && k < length; ++k) good = (byte(i + k) & 0xC0) == 0x80;
+    // Overlong forms, surrogates and values past U+10FFFF.
+    if (good && length == 3) {
+      const unsigned char d = byte(i + 1);
+      good = !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d >= 0xA0);
+    } else if (good && length == 4) {
+      const unsigned char d = byte(i + 1);
+      good = !(c == 0xF0 && d < 0x90) && !(c == 0xF4 && d >= 0x90);
+    }
+    if (good) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  return out;
+}

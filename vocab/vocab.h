@@ -74,6 +74,11 @@ void MaskControlCharacters(char *text);
 // written as \n, \t or \xNN, so the message itself is safe to print.
 std::string Visible(std::string_view text);
 
+// The text as well-formed UTF-8: each byte that does not begin a complete,
+// shortest-form sequence of a scalar value (no surrogates, nothing past
+// U+10FFFF) is replaced by U+FFFD; everything else is kept as it is.
+std::string ValidUtf8(std::string_view text);
+
 // Ends a text field read from a file inside the field, whatever the file
 // held (files may have been edited by hand).
 template <std::size_t N>

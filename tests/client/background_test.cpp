@@ -40,28 +40,7 @@ class BackgroundTest : public CycleTest {
     ::close(notify_);
   }
   // Starts `vkc BG <args>` in a session of its own, output to a file.
-  void StartLoop(const std::string &interval) {
-    std::vector<std::string> args = {testing_support::ProgramPath("vkc"), "BG", interval};
-    std::vector<std::string> env;
-    for (const auto &[name, value] : Env())
-      if (value) env.push_back(name + "=" + *value);
-    std::string out = dir_ / "loop.out";
-    loop_ = fork();
-    if (loop_ == 0) {
-      setsid();
-      if (chdir(dir_.path().c_str()) != 0) _exit(126);
-      int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      std::vector<char *> argv, envp;
-      for (auto &a : args) argv.push_back(a.data());
-      for (auto &e : env) envp.push_back(e.data());
-      argv.push_back(nullptr);
-      envp.push_back(nullptr);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-  }
+  void StartLoop(const std::string &interval) { loop_ = StartVkc({"BG", interval}, dir_ / "loop.out"); }
   // Waits until the loop's fetch has run `count` times.
   void AwaitFetches(int count) {
     for (int i = 0; i < count; ++i) {

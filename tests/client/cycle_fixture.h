@@ -5,6 +5,7 @@
 #ifndef VARNEK_TESTS_CLIENT_CYCLE_FIXTURE_H
 #define VARNEK_TESTS_CLIENT_CYCLE_FIXTURE_H
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +49,32 @@ class CycleTest : public ::testing::Test {
     args.insert(args.begin(), testing_support::ProgramPath("vkc"));
     return testing_support::RunProgram(args, dir_.path(), Env(), 20000);
   }
+  // Starts vkc with `args` in a process session of its own (a wrong signal
+  // could not reach the test), standard output and error to `out`; its pid.
+  pid_t StartVkc(const std::vector<std::string> &vkc_args, const std::string &out) {
+    std::vector<std::string> args = vkc_args;
+    args.insert(args.begin(), testing_support::ProgramPath("vkc"));
+    std::vector<std::string> env;
+    for (const auto &[name, value] : Env())
+      if (value) env.push_back(name + "=" + *value);
+    pid_t pid = fork();
+    if (pid == 0) {
+      setsid();
+      if (chdir(dir_.path().c_str()) != 0) _exit(126);
+      int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(fd, 1);
+      dup2(fd, 2);
+      std::vector<char *> argv, envp;
+      for (auto &a : args) argv.push_back(a.data());
+      for (auto &e : env) envp.push_back(e.data());
+      argv.push_back(nullptr);
+      envp.push_back(nullptr);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    return pid;
+  }
+
   void Verbose(int level) { WriteFile(dir_ / "VKCVerboseLevel", std::to_string(level) + "\n"); }
   void Routes(const std::string &lines) { WriteFile(dir_ / "tavrin/data/TVTABLE.TXT", lines); }
 

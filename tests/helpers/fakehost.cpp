@@ -19,7 +19,8 @@
 //                          "DEV=T <file>" copies <dir>/<group>_<name> to
 //                          <file> (status 1 when there is no such table),
 //                          as the text-read command fetches a server table
-//   FAKEHOST_FAIL=<WORD>   a command whose first word is WORD ends with 1
+//   FAKEHOST_FAIL=<WORD>[,<WORD>...]  a command whose first word is one of
+//                          them ends with 1
 //   FAKEHOST_SUN=<line>    started as solday.k: prints a first line and
 //                          then this line (default
 //                          "Sunrise/Sunset 06:10:00 18:20:00")
@@ -87,7 +88,10 @@ int main(int argc, char **argv) {
     }
   }
   if (const char *hold = std::getenv("FAKEHOST_HOLD")) {
-    int fd = open(hold, O_RDONLY);
+    // Opened without waiting for a writer (a holder that has closed it
+    // already lets the command go at once), then read in blocking mode.
+    int fd = open(hold, O_RDONLY | O_NONBLOCK);
+    if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     char byte;
     while (fd >= 0 && read(fd, &byte, 1) > 0) {
     }
@@ -117,7 +121,8 @@ int main(int argc, char **argv) {
     }
     return 0;
   }
-  if (const char *fail = std::getenv("FAKEHOST_FAIL"); fail && first == fail) return 1;
+  if (const char *fail = std::getenv("FAKEHOST_FAIL"); fail && ("," + std::string(fail) + ",").find("," + first + ",") != std::string::npos)
+    return 1;
   if (const char *tables = std::getenv("FAKEHOST_TABLES"); tables && FindValue(text, "PEEKTX ", value)) {
     std::string target;
     if (!FindValue(text, "DEV=T ", target)) return 2;

@@ -79,6 +79,27 @@ TEST_F(PosixTest, ReplaceFileThroughALinkReplacesTheFileItNames) {
   EXPECT_FALSE(testing_support::Exists(dir_ / "fresh"));
 }
 
+TEST_F(PosixTest, ReplacingALinkItselfAndTheTemporariesOfDeadWriters) {
+  WriteFile(dir_ / "victim", "victim\n");
+  ASSERT_EQ(symlink("victim", (dir_ / "VKHealth").c_str()), 0);
+  // Left by a writer that was killed (no such process), and by one alive.
+  pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  const std::string dead_temporary = dir_ / (".VKHealth.new." + std::to_string(dead));
+  const std::string live_temporary = dir_ / (".VKHealth.new." + std::to_string(getppid()));
+  WriteFile(dead_temporary, "half");
+  WriteFile(live_temporary, "half");
+  ASSERT_EQ(posix::ReplaceFile((dir_ / "VKHealth").c_str(), 0640,
+                               [](int fd) { return posix::WriteAll(fd, "new\n", 4); }, nullptr,
+                               posix::Links::kReplace),
+            0);
+  EXPECT_EQ(ReadFile(dir_ / "victim"), "victim\n");
+  EXPECT_EQ(ReadFile(dir_ / "VKHealth"), "new\n");
+  EXPECT_FALSE(testing_support::Exists(dead_temporary));
+  EXPECT_TRUE(testing_support::Exists(live_temporary));
+}
+
 TEST_F(PosixTest, OpenRegularRefusesWhatIsNotAFileWithoutWaiting) {
   ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   ASSERT_EQ(mkdir((dir_ / "dir").c_str(), 0755), 0);

@@ -77,7 +77,10 @@ TEST_F(VkhealthTest, StatesAtTheirThresholds) {
     const char *state;
     int status;
   } rows[] = {{0, "on time", 0},  {59, "on time", 0}, {61, "late", 1},     {179, "late", 1},
-              {181, "stalled", 2}, {5000, "stalled", 2}};
+              {181, "stalled", 2}, {5000, "stalled", 2},
+              // An item dated ahead of this clock: believed up to a day
+              // (clocks differ), failing past it.
+              {-60, "on time", 0}, {-1441, "failing", 2}};
   for (const Row &row : rows) {
     RunResult r = Run({}, row.age_minutes * 60);
     EXPECT_EQ(r.status, row.status) << row.age_minutes << "\n" << r.out << r.err;
@@ -310,6 +313,29 @@ TEST_F(VkhealthTest, JsonIsOneDocumentWithStableFields) {
   EXPECT_EQ(bad["reason"].text, "Fail to open x for read");
   EXPECT_EQ(doc["servers"].items[0]["duration_ms"].number, 12);
   EXPECT_EQ(doc["servers"].items[0]["records_applied"].number, 3);
+}
+
+TEST_F(VkhealthTest, TextIsUtf8InJsonAndPrometheus) {
+  PutRecord(7, "G8IR");
+  // An address of UTF-8 text (e acute) and a byte that is no UTF-8.
+  Health("server 1 2 RTIM h%C3%A9%FF 1704110400 compared 0 12 3 -\n", kRecord7, 1, 1);
+  const std::string shown = "h\xC3\xA9\xEF\xBF\xBD";
+  EXPECT_NE(Run({"--json"}, 0).out.find("\"address\":\"" + shown + "\""), std::string::npos);
+  EXPECT_NE(Run({"--prometheus"}, 0).out.find("address=\"" + shown + "\""), std::string::npos);
+}
+
+TEST(ValidUtf8, KeepsTextAndReplacesEachByteThatIsNotUtf8) {
+  const std::string r = "\xEF\xBF\xBD";
+  struct Row {
+    std::string in, out;
+  } rows[] = {{"abc", "abc"},
+              {"\xC3\xA9\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80"},
+              {"\xC0\xAF", r + r},                  // overlong
+              {"\xED\xA0\x80", r + r + r},           // a surrogate
+              {"\xF4\x90\x80\x80", r + r + r + r},    // past U+10FFFF
+              {"x\xE2\x82", "x" + r + r},            // cut short
+              {"\xFF\x80", r + r}};
+  for (const Row &row : rows) EXPECT_EQ(ValidUtf8(row.in), row.out) << row.in;
 }
 
 TEST_F(VkhealthTest, PrometheusTextFollowsTheExpositionFormat) {

@@ -7,8 +7,9 @@
 //
 // A record is late when its last item's data time lies more than F (default
 // 2) increments back, stalled past F (default 6) increments, or when it has
-// never taken an item.  Exit status: 0 every record on time, 1 something
-// late, 2 something stalled or a server failing, 3 a file cannot be read
+// never taken an item, and failing when that data time lies more than a day
+// ahead.  Exit status: 0 every record on time, 1 something late, 2 something
+// stalled or failing or a server failing, 3 a file cannot be read
 // (the reason on the error stream, nothing on standard output), 4 bad usage.
 // The tool only reads: every file is opened read-only.
 
@@ -40,11 +41,21 @@ constexpr int kExitUsage = 4;
 // Seconds from 1970 to the time stamps' origin, 1 January 1997 00:00.
 constexpr std::int64_t kStampOrigin = 852076800;
 
-enum class State { kOnTime, kLate, kStalled };
+// kFailing: the record's last item is dated more than a day after this
+// clock (an item the client would no longer take): its stamp is not to be
+// trusted, and no genuine item may be newer.
+enum class State { kOnTime, kLate, kStalled, kFailing };
 const char *StateWord(State s) {
-  return s == State::kOnTime ? "on time" : s == State::kLate ? "late" : "stalled";
+  switch (s) {
+    case State::kOnTime: return "on time";
+    case State::kLate: return "late";
+    case State::kStalled: return "stalled";
+    case State::kFailing: return "failing";
+  }
+  return "?";
 }
-int StateCode(State s) { return s == State::kOnTime ? 0 : s == State::kLate ? 1 : 2; }
+int StateCode(State s) { return static_cast<int>(s); }
+constexpr std::int64_t kMostAheadSeconds = 86400;
 
 struct Options {
   enum { kTable, kJson, kPrometheus } format = kTable;
@@ -173,13 +184,16 @@ int Load(Report &report, const Options &o, std::string &why) {
     row.age = report.now - row.data_time;
     // An increment below a minute counts as a minute.
     double unit = 60.0 * (row.increment < 1 ? 1 : row.increment);
-    if (!row.has_item || static_cast<double>(row.age) > o.stalled * unit) row.state = State::kStalled;
+    if (row.has_item && row.age < -kMostAheadSeconds) row.state = State::kFailing;
+    else if (!row.has_item || static_cast<double>(row.age) > o.stalled * unit) row.state = State::kStalled;
     else if (static_cast<double>(row.age) > o.late * unit) row.state = State::kLate;
     for (const health::RecordHealth &h : report.file.records)
       if (h.number == n && h.type == r.DataType && h.group == row.group && h.descriptor == row.descriptor)
         row.health = &h;
     report.records.push_back(row);
-    int code = row.state == State::kStalled ? kExitStalled : row.state == State::kLate ? kExitLate : kExitOnTime;
+    int code = row.state == State::kStalled || row.state == State::kFailing ? kExitStalled
+               : row.state == State::kLate                                 ? kExitLate
+                                                                           : kExitOnTime;
     if (code > report.exit_status) report.exit_status = code;
   }
   for (const health::ServerHealth &s : report.file.servers)
@@ -239,14 +253,16 @@ void PrintTable(const Report &r) {
                 Time(s.fetched).c_str(), static_cast<long long>(s.duration_ms), s.applied, ServerStatus(s).c_str());
 }
 
-std::string JsonString(std::string_view text) {
+// A JSON string: UTF-8 text stays text (bytes that are not UTF-8 become
+// U+FFFD), control characters are escaped.
+std::string JsonString(std::string_view raw) {
   std::string out = "\"";
-  for (char ch : text) {
+  for (char ch : ValidUtf8(raw)) {
     unsigned char c = static_cast<unsigned char>(ch);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += ch;
-    } else if (c < 0x20 || c >= 0x7f) {
+    } else if (c < 0x20 || c == 0x7f) {
       char esc[8];
       std::snprintf(esc, sizeof esc, "\\u%04x", c);
       out += esc;
@@ -307,11 +323,11 @@ void PrintJson(const Report &r, const Options &o) {
   std::fputs(out.c_str(), stdout);
 }
 
-// A label value of the exposition format: backslash, quote and line feed
-// escaped.
+// A label value of the exposition format: valid UTF-8 (bytes that are not
+// become U+FFFD), backslash, quote and line feed escaped.
 std::string Label(std::string_view text) {
   std::string out;
-  for (char c : text) {
+  for (char c : ValidUtf8(text)) {
     if (c == '\\') out += "\\\\";
     else if (c == '"') out += "\\\"";
     else if (c == '\n') out += "\\n";
@@ -344,7 +360,7 @@ void PrintPrometheus(const Report &r) {
     applied.emplace_back(labels, std::to_string(s.applied));
   }
   metric("varnek_record_lag_seconds", "Age of the data time of the last item a client record took.", lag);
-  metric("varnek_record_state", "State of a client record: 0 on time, 1 late, 2 stalled.", state);
+  metric("varnek_record_state", "State of a client record: 0 on time, 1 late, 2 stalled, 3 failing.", state);
   metric("varnek_server_fetch_ok", "1 when the last fetch of a server succeeded and was compared, 0 otherwise.",
          fetch_ok);
   metric("varnek_server_fetch_status", "Exit status of the last fetch command of a server.", fetch_status);
@@ -354,7 +370,7 @@ void PrintPrometheus(const Report &r) {
          {{"", std::to_string(r.file.pass_ended)}});
   metric("varnek_last_pass_status", "Status of the client's last pass: 0 good, 1 failed.",
          {{"", std::to_string(r.file.pass_result)}});
-  metric("varnek_health_status", "The health check's exit status: 0 on time, 1 late, 2 stalled or a server failing.",
+  metric("varnek_health_status", "The health check's exit status: 0 on time, 1 late, 2 stalled, failing or a server failing.",
          {{"", std::to_string(r.exit_status)}});
   std::fputs(out.c_str(), stdout);
 }
