@@ -296,11 +296,13 @@ TEST_F(UnattendedTest, ATerminatingSignalEndsTheRunAndNothingFurtherStarts) {
   pid_t vkc = Start({"CYCLE"}, "out");
   AwaitCommandStart();  // inside the first server's fetch
   ASSERT_EQ(kill(vkc, SIGTERM), 0);
+  Release();  // a run that went on would fetch the second server now
   EXPECT_EQ(Reap(vkc), 128 + SIGTERM);
   EXPECT_EQ(HostCommands(), Lines{kFetch});  // the second server is never fetched
 
   // A program whose session parent is killed outright ends too: the pipe
   // it (and its fetch) inherited reads its end once every holder is gone.
+  HoldCommands();
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
   vkc = Start({"CYCLE"}, "out");
