@@ -279,6 +279,20 @@ void RemoveDeadTemporaries(const std::string &target) {
   ::closedir(listing);
 }
 
+// Creates this process's temporary file for `target` (named in
+// `temporary`), after removing those of dead writers.  0 or errno.
+int CreateTemporary(const std::string &target, mode_t mode, std::string &temporary, File &file) {
+  RemoveDeadTemporaries(target);
+  temporary = TemporaryName(target);
+  int rc = CreateNew(temporary.c_str(), mode, file);
+  if (rc == EEXIST) {
+    // Left behind by a process of the same number that was killed.
+    (void)Unlink(temporary.c_str());
+    rc = CreateNew(temporary.c_str(), mode, file);
+  }
+  return rc;
+}
+
 }  // namespace
 
 int ReplaceFile(const char *path, mode_t mode, const std::function<bool(int fd)> &write, Op *failed, Links links) {
@@ -297,16 +311,9 @@ int ReplaceFile(const char *path, mode_t mode, const std::function<bool(int fd)>
   bool keep_mode = !(is_link && links == Links::kReplace) && ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   mode_t kept = st.st_mode & 07777;
 
-  RemoveDeadTemporaries(target);
-  std::string temporary = TemporaryName(target);
+  std::string temporary;
   File file;
-  int rc = CreateNew(temporary.c_str(), mode, file);
-  if (rc == EEXIST) {
-    // Left behind by a process of the same number that was killed.
-    (void)Unlink(temporary.c_str());
-    rc = CreateNew(temporary.c_str(), mode, file);
-  }
-  if (rc != 0) return rc;
+  if (int rc = CreateTemporary(target, mode, temporary, file); rc != 0) return rc;
   step = Op::kWrite;
   auto fail = [&](int error) {
     file = File();
@@ -328,15 +335,9 @@ int CreateLockedFile(const char *path, mode_t mode, const std::string &content, 
   file = File();
   if (!path || !*path) return ENOENT;
   const std::string target = path;
-  RemoveDeadTemporaries(target);
-  const std::string temporary = TemporaryName(target);
+  std::string temporary;
   File created;
-  int rc = CreateNew(temporary.c_str(), mode, created);
-  if (rc == EEXIST) {
-    (void)Unlink(temporary.c_str());
-    rc = CreateNew(temporary.c_str(), mode, created);
-  }
-  if (rc != 0) return rc;
+  if (int rc = CreateTemporary(target, mode, temporary, created); rc != 0) return rc;
   // Locked and written before it has its name: a reader that finds the
   // name finds the lock and the content.
   int error = 0;

@@ -123,6 +123,16 @@ TEST_F(UnattendedTest, MarkersNamingLiveProcessesThatHoldNoLockAreStale) {
   EXPECT_FALSE(Exists(dir_ / "VKBackGround"));
 }
 
+TEST_F(UnattendedTest, ALoopWhoseMarkerNoLongerNamesItEndsAtItsNextPass) {
+  PutServer(1, "RTIM", "10.0.0.4");
+  Table("RTIM", {});
+  pid_t loop = Start({"BG", "0"}, "loop.out");
+  AwaitCommandStart();
+  WriteFile(dir_ / "VKBackGround", "1\n");  // the same file, naming another process
+  EXPECT_EQ(Reap(loop), 0);
+  EXPECT_NE(ReadFile(dir_ / "loop.out").find("VARNEK dead ...\n"), std::string::npos);
+}
+
 TEST_F(UnattendedTest, ProcessOneNamedInAMarkerIsNeverSignalled) {
   if (testing_support::RunProgram({"/usr/bin/unshare", "-fp", "--mount-proc", "/bin/true"}, dir_.path()).status != 0)
     GTEST_SKIP() << "no new PID namespace may be made here (unshare -fp --mount-proc is refused)";
