@@ -155,11 +155,13 @@ static_assert(std::is_standard_layout_v<ServerRec>);
 inline constexpr int kServerMaskAll = 65535;
 
 // Result codes of the module's functions.  The driver ends the program
-// with status 1 for kServerNotStored, with status 0 for the others.
+// with status 0 for kServerOk, 2 for kServerUsage, 1 for the others.
 inline constexpr int kServerOk = 0;
-inline constexpr int kServerError = -1;       // usage, data or type error (printed)
+inline constexpr int kServerError = -1;       // a value, data or type refused (printed)
 inline constexpr int kServerNoFile = 1;       // the availability file cannot be opened
 inline constexpr int kServerNotStored = 2;    // a change could not be stored (reported)
+inline constexpr int kServerUsage = 3;        // usage: wrong positional arguments or
+                                              // keywords, a bad record number (printed)
 
 // ---------------------------------------------------------------------------
 // Record format: pure conversions between a record and its 394 characters.

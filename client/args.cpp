@@ -60,6 +60,7 @@ int GetListArg(const char *Option, const char *const *List, int Default) {
   if (std::strcmp(value, "NONE") == 0) return Default;
   if (int index = WordIndex(List, value); index >= 0) return index;
   if (verbose) std::printf("Undefined command option ...\n");
+  TvNoteRefusedValue();
   return Default;
 }
 
@@ -80,7 +81,10 @@ void ReadDataType(int *DataTypeMask) {
     FileTypes type = UNKNOWN;
     if (DataTypeFromWord(word, type)) *DataTypeMask |= 1 << type;
     else if (std::string_view(word) == "ALL") *DataTypeMask = 0xFFF;
-    else if (verbose) std::printf("Invalid type specifier ...\n");
+    else {
+      if (verbose) std::printf("Invalid type specifier ...\n");
+      TvNoteRefusedValue();
+    }
   }
 }
 

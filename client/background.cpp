@@ -69,7 +69,7 @@ int ClientBGJob() {
     int opened = marker.Open(kMarkerFile);
     if (opened == ENOENT) continue;  // removed meanwhile: create it again
     CheckExistingMarker(marker, opened);
-    return kClientOk;
+    return kClientRefused;  // no loop started by this command
   }
   if (rc != 0) {
     // Without its marker the loop could never be stopped: it does not start.
@@ -107,6 +107,7 @@ int ClientBGOff() {
   // Only the loop the kernel names as the marker's holder, and only when
   // the marker names it too, is stopped.
   std::int64_t pid = 0;
+  int status = kClientOk;
   if (opened == 0 && marker.Owner(&pid, 1) == MarkerOwner::kNamedHolder) {
     if (posix::SignalProcess(static_cast<pid_t>(pid), SIGKILL) != 0) {
       int error = errno;
@@ -114,6 +115,7 @@ int ClientBGOff() {
         std::printf("Cannot kill the process %d\n", static_cast<int>(pid));
         Tveprintf("VKC BG OFF: %s\n", posix::ErrorText(error).c_str());
       }
+      status = kClientFailed;
     } else if (verbose > 0) {
       std::printf("Varnek II background process killed.\n");
     }
@@ -121,5 +123,5 @@ int ClientBGOff() {
     std::printf("Varnek II background process was not running.\n");
   }
   (void)posix::RunShell("rm VKBackGround");
-  return kClientOk;
+  return status;
 }

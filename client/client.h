@@ -7,10 +7,15 @@
 // prints its results on standard output and returns its status to the
 // driver, which turns it into the program's exit status:
 //
-//   kClientOk      the command ran, or was refused with a message: status 0;
-//   kClientFailed  the run ends with status 1: a failure the command's
-//                  documented behaviour ends that way, or a change that
-//                  could not be stored (reported on the error stream).
+//   kClientOk      the command did what was asked: status 0;
+//   kClientFailed, kClientRefused
+//                  it could not (a file missing or refused, a value
+//                  refused, nothing stored; the reason has been printed):
+//                  status 1;
+//   kClientUsage   a usage error (wrong positional arguments): status 2.
+//
+// An argument the runtime could not convert raises the status too (see
+// TvArgumentStatus).
 
 #ifndef VARNEK_CLIENT_CLIENT_H
 #define VARNEK_CLIENT_CLIENT_H
@@ -31,6 +36,8 @@
 inline constexpr int kClientOk = 0;
 inline constexpr int kClientFailed = 1;
 inline constexpr int kClientRefused = -1;  // refused with a message; nothing changed
+inline constexpr int kClientUsage = 2;     // a usage error (with a message): wrong
+                                           // positional arguments
 
 // ---------------------------------------------------------------------------
 // Record files of the client (layouts in docs/client_files.md).  Records are
@@ -496,8 +503,9 @@ enum ChangedFields : unsigned {
 // Compares COMPARE2 as a version-1 text with the client file; prints
 // "Compare VARNEK V1 complete ..." at verbose level above 1.  `ServerAddress`
 // names the server the text came from in messages (null: COMPARE2).
-// kClientOk, or kClientFailed when a changed record could not be written
-// back.
+// kClientOk; kClientRefused when COMPARE2 cannot be read (nothing
+// compared, reported); kClientFailed when the client file cannot be opened
+// or read, or a changed record could not be written back.
 [[nodiscard]] int CompareV1(const char *ServerAddress = nullptr);
 
 // The routes of the host's route table, read once for a comparison.
@@ -521,8 +529,10 @@ void ParseRouteTable(std::string_view text, RouteTable &table);
 // `ServerIP` is the address the route table gives for the server-list
 // entry's group, `ServerAddress` the entry's own address (for text
 // transfers), `routes` the route table for the route check.  Prints
-// "Compare VARNEK V2 complete ..." at verbose level above 1.  kClientOk, or
-// kClientFailed when a changed record could not be written back.
+// "Compare VARNEK V2 complete ..." at verbose level above 1.  kClientOk;
+// kClientRefused when COMPARE2 cannot be read as an availability file;
+// kClientFailed when the client file cannot be opened or read, or a changed
+// record could not be written back.
 [[nodiscard]] int CompareV2(const char *ServerIP, const char *ServerAddress, const RouteTable &routes);
 
 // ---------------------------------------------------------------------------

@@ -220,16 +220,21 @@ int CompareV1(const char *ServerAddress) {
     std::string text;
     if (ReadCompareText(text)) {
       ClientTable table(&file);
-      if (table.Load())
+      if (table.Load()) {
         client_internal::ReadV1Images(text, [&](const CompareRec &image) {
           if (!ApplyImage(image, table, ServerAddress)) result = kClientFailed;
         });
-      else
+      } else {
         health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be read");
+        result = kClientFailed;
+      }
+    } else {
+      result = kClientRefused;  // nothing to compare with
     }
     CloseVarnekDB(&file);
   } else {
     health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be opened");
+    result = kClientFailed;
   }
   if (verbose > 1) std::printf("Compare VARNEK V1 complete ...\n");
   return result;
@@ -243,6 +248,7 @@ int CompareV2(const char *ServerIP, const char *ServerAddress, const RouteTable 
     if (!fp) {
       std::printf("Fail to open Varnek II server file.\n");
       health::NotCompared(health::kNotCompared, std::string(kCompareFile) + " cannot be read as an availability file");
+      result = kClientRefused;  // nothing to compare with
     } else {
       std::vector<ServerRec> servers(kServerRecords);
       std::vector<int> results(kServerRecords);
@@ -294,11 +300,13 @@ int CompareV2(const char *ServerIP, const char *ServerAddress, const RouteTable 
         }
       } else {
         health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be read");
+        result = kClientFailed;
       }
     }
     CloseVarnekDB(&file);
   } else {
     health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be opened");
+    result = kClientFailed;
   }
   if (verbose > 1) std::printf("Compare VARNEK V2 complete ...\n");
   return result;
@@ -306,10 +314,10 @@ int CompareV2(const char *ServerIP, const char *ServerAddress, const RouteTable 
 
 int ClientCompare() {
   int version = 1;
-  if (!ValidateArgs1(&version, 2)) return kClientOk;
+  if (!ValidateArgs1(&version, 2)) return kClientUsage;
   if (version != 1) {
     if (verbose > 0) std::printf("Unknown VARNEK version number ...\n");
-    return kClientOk;
+    return kClientRefused;
   }
   return CompareV1();
 }

@@ -138,7 +138,9 @@ bool CompareServer(const ServerListRec &entry) {
     health::NotCompared(health::kNotCompared, "unknown availability file version " + std::to_string(entry.Version));
   if (fetched != 0) return true;  // a failed fetch skips this server
   if (entry.Version == 2 && !WholeTable(entry)) return true;
-  if (entry.Version == 1) return CompareV1(entry.Address) == kClientOk;
+  // A table that cannot be read is this server's failure, for the health
+  // file; a client file that cannot be used ends the pass's success.
+  if (entry.Version == 1) return CompareV1(entry.Address) != kClientFailed;
   if (entry.Version != 2) {
     if (verbose > 0) std::printf("Unknown VARNEK version number ...\n");
     return true;
@@ -153,7 +155,7 @@ bool CompareServer(const ServerListRec &entry) {
     return false;
   }
   std::string ip = routes.Lookup(entry.group);
-  return CompareV2(ip.c_str(), entry.Address, routes) == kClientOk;
+  return CompareV2(ip.c_str(), entry.Address, routes) != kClientFailed;
 }
 
 }  // namespace
@@ -169,7 +171,9 @@ int Cycle() {
   int result = kClientOk;
   health::BeginPass(tv::Now());
   DBase list;
-  if (OpenVarnekDBForRead(&list, kServerListFile, kServerListFileText)) {
+  if (!OpenVarnekDBForRead(&list, kServerListFile, kServerListFileText)) {
+    result = kClientFailed;  // no pass without the server list
+  } else {
     for (int n = 0; n <= kServerListRecords; ++n) {
       ServerListRec entry;
       if (ReadServerListRec(&list, n, &entry) != 0) continue;

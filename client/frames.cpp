@@ -35,14 +35,15 @@ struct Moment {
   bool operator==(const Moment &o) const { return date == o.date && time == o.time; }
 };
 
-// The record named on the command line, opened; false (nothing more to do)
-// after the validator's or the open message.
-bool OpenRecord(DBase &file, int &number, ClientRec &r) {
+// The record named on the command line, opened: kClientOk, or (nothing
+// more to do) kClientUsage or kClientFailed after the validator's or the
+// open message.
+int OpenRecord(DBase &file, int &number, ClientRec &r) {
   number = 1;
-  if (!ValidateArgs1(&number, kClientRecords)) return false;
-  if (!OpenVarnekDB(&file, kClientFile, kClientFileText)) return false;
+  if (!ValidateArgs1(&number, kClientRecords)) return kClientUsage;
+  if (!OpenVarnekDB(&file, kClientFile, kClientFileText)) return kClientFailed;
   (void)ReadClientRec(&file, number, &r);
-  return true;
+  return kClientOk;
 }
 
 // Writes back the one field a command changed (a merge under the record's
@@ -139,10 +140,10 @@ int ClientLoad() {
   DBase file;
   int number = 1;
   ClientRec r;
-  if (!OpenRecord(file, number, r)) return kClientOk;
-  int result = kClientOk;
-  [&] {
-    if (!IsLoopRecord(r)) return;
+  if (int rc = OpenRecord(file, number, r); rc != kClientOk) return rc;
+  // The steps; a refusal or a failed display ends them with kClientFailed.
+  const int result = [&] {
+    if (!IsLoopRecord(r)) return kClientRefused;
     AreaClientStruct &a = r.Data.Area;
     int default_frame = a.NxtFrame - 1 < a.BegFrame ? a.EndFrame : a.NxtFrame - 1;
     int frame = default_frame;
@@ -154,7 +155,7 @@ int ClientLoad() {
     int itime = 0;
     if (frame_code < 0 || time.size() > kMostTimeText || (!time.empty() && !all && !ReadClock(time, itime))) {
       Tveprintf("ClientLoad: ERROR in specifying keyword values\n");
-      return;
+      return kClientRefused;
     }
     if (frame_code == 100 && !all) {
       // Frame placement, over a loop whose frames can index the tables.
@@ -167,7 +168,7 @@ int ClientLoad() {
           int today = 0, now = 0;
           if (Tvgetdaytime(&today, &now) != 0) {
             Tveprintf("ClientLoad: ERROR in specifying keyword values\n");
-            return;
+            return kClientFailed;
           }
           image = {today, itime};
           if (itime > now && Tvincday(today, -1, &image.date) != 0) image.date = today;
@@ -180,18 +181,18 @@ int ClientLoad() {
           int rc = tvadir_(name, &none, "", &errflag, static_cast<int>(sizeof name), 1);
           if (rc < 0) {
             Tveprintf("ClientLoad: ERROR in tvadir_: %d\n", rc);
-            return;
+            return kClientFailed;
           }
           int dir[65] = {};
           char cards[kCardsRoom];
           rc = tvadrd_(dir, cards, kCardsRoom);
           if (rc == 1) {
             Tveprintf("ClientLoad: dataset %s holds no image\n", dataset.c_str());
-            return;
+            return kClientFailed;
           }
           if (rc != 0) {
             Tveprintf("ClientLoad: Error in tvadrd_: %d\n", rc);
-            return;
+            return kClientFailed;
           }
           image = {dir[4], dir[5]};
           Tvdprintf("Latest image on server has timestamp %d %d\n", image.date, image.time);
@@ -213,7 +214,7 @@ int ClientLoad() {
         std::printf("Image resolution on server is unknown.\n");
         std::printf("Without MAG specified, LOAD will only work\nafter image resolution on server is known,\n e.g, "
                     "after at least one CYCLE\n");
-        return;
+        return kClientFailed;
       }
       Zoom(a.imgSat, a.serverRes, a.Resolution, &line_mag, &elem_mag);
     }
@@ -221,13 +222,15 @@ int ClientLoad() {
     command += Format(" LATLON=%6.1f %6.1f MAG=%d %d BAND=%s GRAY=%s TWIN=0", a.Lat, a.Lon, line_mag, elem_mag, band,
                       a.Gray);
     if (a.SUname[0] != '\0' && std::strcmp(a.SUname, "NONE") != 0) command += Format(" SU=%s", a.SUname);
-    (void)Exec(command.c_str());
+    const int shown = Exec(command.c_str());
     if (all) {
       a.NxtFrame = a.BegFrame;
-      result = WriteField(file, number, r, [](ClientRec &to, const ClientRec &from) {
-        to.Data.Area.NxtFrame = from.Data.Area.NxtFrame;
-      });
+      if (WriteField(file, number, r, [](ClientRec &to, const ClientRec &from) {
+            to.Data.Area.NxtFrame = from.Data.Area.NxtFrame;
+          }) != kClientOk)
+        return kClientFailed;
     }
+    return shown == 0 ? kClientOk : kClientFailed;
   }();
   CloseVarnekDB(&file);
   return result;
@@ -237,8 +240,8 @@ int ClientLoop() {
   DBase file;
   int number = 1;
   ClientRec r;
-  if (!OpenRecord(file, number, r)) return kClientOk;
-  int result = kClientOk;
+  if (int rc = OpenRecord(file, number, r); rc != kClientOk) return rc;
+  int result = kClientRefused;  // not a record with a loop of frames
   if (IsLoopRecord(r)) {
     AreaClientStruct &a = r.Data.Area;
     const int beg = a.BegFrame, end = a.EndFrame;
@@ -263,10 +266,12 @@ int ClientLoop() {
     if (std::strcmp(a.Dwell, "AUTO") != 0) commands.push_back(Format("ZRNG %s", a.Dwell));
     commands.push_back("ZRNG AUTO");
     commands.push_back("SCRNSET L ON");
-    for (const std::string &command : commands) (void)Exec(command.c_str());
+    bool ran = true;
+    for (const std::string &command : commands) ran = Exec(command.c_str()) == 0 && ran;
     result = WriteField(file, number, r, [](ClientRec &to, const ClientRec &from) {
       to.Data.Area.Looping = from.Data.Area.Looping;
     });
+    if (result == kClientOk && !ran) result = kClientFailed;
   }
   CloseVarnekDB(&file);
   return result;
@@ -276,14 +281,16 @@ int ClientStopLoop() {
   DBase file;
   int number = 1;
   ClientRec r;
-  if (!OpenRecord(file, number, r)) return kClientOk;
-  int result = kClientOk;
+  if (int rc = OpenRecord(file, number, r); rc != kClientOk) return rc;
+  // A loop record that is not looping: nothing to stop, and nothing wrong.
+  int result = IsLoopRecord(r) ? kClientOk : kClientRefused;
   if (IsLoopRecord(r) && r.Data.Area.Looping) {
     r.Data.Area.Looping = False;
-    (void)Exec(Format("VWF %d", r.Data.Area.BegFrame).c_str());
+    const int shown = Exec(Format("VWF %d", r.Data.Area.BegFrame).c_str());
     result = WriteField(file, number, r, [](ClientRec &to, const ClientRec &from) {
       to.Data.Area.Looping = from.Data.Area.Looping;
     });
+    if (result == kClientOk && shown != 0) result = kClientFailed;
   }
   CloseVarnekDB(&file);
   return result;

@@ -131,14 +131,15 @@ int QOLAreadAvailFile(const char *group, int Version) {
 
 int Transfer() {
   int number = 1;
-  if (!ValidateArgs1(&number, kServerListRecords)) return kClientOk;
+  if (!ValidateArgs1(&number, kServerListRecords)) return kClientUsage;
   DBase file;
-  if (!OpenVarnekDBForRead(&file, kServerListFile, kServerListFileText)) return kClientOk;
+  if (!OpenVarnekDBForRead(&file, kServerListFile, kServerListFileText)) return kClientFailed;
   ServerListRec r;
   (void)ReadServerListRec(&file, number, &r);
-  if (r.Address[0] != '\0') (void)QOLAreadAvailFile(r.group, r.Version);
+  int status = kClientRefused;  // no address: nothing fetched
+  if (r.Address[0] != '\0') status = QOLAreadAvailFile(r.group, r.Version) == 0 ? kClientOk : kClientFailed;
   else if (verbose) std::printf("Server target name not found for transfer ...\n");
   CloseVarnekDB(&file);
   if (verbose > 1) std::printf("Transfer complete...\n");
-  return kClientOk;
+  return status;
 }

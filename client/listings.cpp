@@ -95,15 +95,16 @@ struct Listing {
 bool InUse(const ClientRec &r) { return r.Status == Active || r.Status == Suspend; }
 
 // The record named by the command line's one record number (REPORT, DATA).
-// False after the argument or open messages.
-bool ReadNamedRecord(int &number, ClientRec &r) {
+// kClientOk; kClientUsage or kClientFailed after the argument or open
+// messages.
+int ReadNamedRecord(int &number, ClientRec &r) {
   number = 1;
-  if (!ValidateArgs1(&number, kClientRecords)) return false;
+  if (!ValidateArgs1(&number, kClientRecords)) return kClientUsage;
   DBase file;
-  if (!OpenVarnekDBForRead(&file, kClientFile, kClientFileText)) return false;
+  if (!OpenVarnekDBForRead(&file, kClientFile, kClientFileText)) return kClientFailed;
   (void)ReadClientRec(&file, number, &r);
   CloseVarnekDB(&file);
-  return true;
+  return kClientOk;
 }
 
 // The records of one listing, each read from the file once (a listing of
@@ -188,7 +189,7 @@ void ListClientRecords(DBase *file, int first, int last, int mask) {
 int ListClientFile(int mode, int brec, int erec, int dtype) {
   int first = brec, last = erec, mask = 0;
   if (mode == 0) {
-    if (!ValidateArgs2(&first, &last, kClientRecords)) return kClientOk;
+    if (!ValidateArgs2(&first, &last, kClientRecords)) return kClientUsage;
     ReadDataType(&mask);
   } else {
     mask = dtype >= 0 && dtype < 16 ? 1 << dtype : 0;
@@ -197,13 +198,14 @@ int ListClientFile(int mode, int brec, int erec, int dtype) {
   bool open = OpenVarnekDBForRead(&file, kClientFile, kClientFileText);
   ListClientRecords(open ? &file : nullptr, first, last, mask);
   if (open) CloseVarnekDB(&file);
-  return kClientOk;
+  return open ? kClientOk : kClientFailed;
 }
 
 int ReportClientFile() {
   int number = 1;
   ClientRec r;
-  if (!ReadNamedRecord(number, r) || !InUse(r)) return kClientOk;
+  if (int rc = ReadNamedRecord(number, r); rc != kClientOk) return rc;
+  if (!InUse(r)) return kClientRefused;  // no record to report on
   switch (r.DataType) {
     case AREA: {
       const AreaClientStruct &a = r.Data.Area;
@@ -253,27 +255,29 @@ int ReportClientFile() {
 int ListData() {
   int number = 1;
   ClientRec r;
-  if (!ReadNamedRecord(number, r)) return kClientOk;
+  if (int rc = ReadNamedRecord(number, r); rc != kClientOk) return rc;
   static const char *const kListings[] = {nullptr, "RASCAT %s/%s.ALL", "OBSCAT %s/%s.ALL FORM=FILE",
                                           "MESHCAT %s/%s.ALL FORM=FILE", nullptr};
   const char *format = r.DataType >= UNKNOWN && r.DataType <= TEXT ? kListings[r.DataType] : nullptr;
   if (format) {
     char cmd[110];
     std::snprintf(cmd, sizeof cmd, format, r.Group, r.Descriptor);
-    (void)Exec(cmd);
-  } else if (verbose) {
+    return Exec(cmd) == 0 ? kClientOk : kClientFailed;
+  }
+  if (verbose) {
     if (r.DataType == TEXT) std::printf("DATA: Client Record %d is a TEXT record, there is no data to list.\n", number);
     else std::printf("DATA: Client Record %d holds no dataset, there is nothing to list.\n", number);
   }
-  return kClientOk;
+  return kClientRefused;
 }
 
 int ClientReset() {
   int first = 1, last = 1;
-  if (!ValidateArgs2(&first, &last, kClientRecords)) return kClientOk;
-  int result = kClientOk;
+  if (!ValidateArgs2(&first, &last, kClientRecords)) return kClientUsage;
+  int result = kClientFailed;  // the file cannot be opened
   DBase file;
   if (OpenVarnekDB(&file, kClientFile, kClientFileText)) {
+    result = kClientOk;
     for (int n = first; n <= last && result == kClientOk; ++n) {
       ClientRec r;
       (void)ReadClientRec(&file, n, &r);

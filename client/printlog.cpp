@@ -16,7 +16,7 @@ int PrintLogfile() {
   if (Open_Logfile_Explained(&log, kClientLogFile, why) != 0) {
     if (verbose) std::printf("Unable to open log file ...\n");
     Tveprintf("%s: %s\n", kClientLogFile, why.c_str());
-    return kClientOk;
+    return kClientFailed;
   }
   int rc = Copy_Logfile_to_New_Textfile(log, textfile);
   (void)Logfile_Close(&log);

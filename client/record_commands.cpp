@@ -235,12 +235,17 @@ int UpdateClientTextRec(DBase *ClientFile, int Pointer) { return Update(ClientFi
 
 int SetClientRec(int Mode) {
   int number = 1;
-  if (!ValidateArgs1(&number, kClientRecords)) return kClientOk;
+  if (!ValidateArgs1(&number, kClientRecords)) return kClientUsage;
   int type = UNKNOWN;
+  // `status` is the run's; `result` only a write failure, which alone
+  // keeps the Done line from being printed (it follows a failed open and a
+  // refused CREATE, as it always has).
+  int status = kClientFailed;  // the file cannot be opened
   int result = kClientOk;
   DBase file;
   bool open = OpenVarnekDB(&file, kClientFile, kClientFileText);
   if (open) {
+    status = kClientRefused;
     ClientRec r;
     (void)ReadClientRec(&file, number, &r);
     if (Mode == 1) {
@@ -253,16 +258,19 @@ int SetClientRec(int Mode) {
           bool registration = false;
           if (ApplyClientKeywords(fresh, 1, registration)) {
             if (registration) (void)RegisterLocalDataset(fresh);
-            result = WriteClientRec(&file, number, &fresh);
+            result = status = WriteClientRec(&file, number, &fresh);
           }
         }
       }
     } else if (Mode == 2) {
       type = r.DataType;
-      if (type >= AREA && type <= TEXT && Update(&file, number, type, 2) == kClientFailed) result = kClientFailed;
+      if (type >= AREA && type <= TEXT) {
+        status = Update(&file, number, type, 2);
+        if (status == kClientFailed) result = kClientFailed;
+      }
     } else if (Mode == 3) {
       r.Status = Inactive;
-      result = WriteClientRec(&file, number, &r);
+      result = status = WriteClientRec(&file, number, &r);
     }
   }
   // A change that could not be stored has been reported; no Done line then.
@@ -275,5 +283,5 @@ int SetClientRec(int Mode) {
     ListClientRecords(open ? &file : nullptr, number, number, 1 << (type >= UNKNOWN && type <= TEXT ? type : UNKNOWN));
   }
   if (open) CloseVarnekDB(&file);
-  return result;
+  return status;
 }

@@ -45,8 +45,9 @@ void GroupMissing() { std::printf("GROUP has to be set to a data group serverd b
 // always has.
 int ChangeServerListRec(bool create) {
   int number = 1;
-  if (!ValidateArgs1(&number, kServerListRecords)) return kClientOk;
+  if (!ValidateArgs1(&number, kServerListRecords)) return kClientUsage;
   DBase file;
+  int status = kClientFailed;  // the file cannot be opened
   if (OpenVarnekDB(&file, kServerListFile, kServerListFileText)) {
     ServerListRec r;
     if (create) r = BlankEntry();
@@ -66,10 +67,13 @@ int ChangeServerListRec(bool create) {
       rc = WriteServerListRec(&file, number, &r);
     }
     CloseVarnekDB(&file);
-    if (rc != kClientOk) return rc == kClientFailed ? rc : kClientOk;
+    if (rc != kClientOk) return rc;
+    // An entry created without a group is written blank, and refused.
+    status = r.group[0] == '\0' ? kClientRefused : kClientOk;
   }
+  // The closing line follows a failed open too, as it always has.
   if (verbose) std::printf(create ? "Created ServerList Record ...\n" : "ServerList Record Modified...\n");
-  return kClientOk;
+  return status;
 }
 
 }  // namespace
@@ -90,10 +94,10 @@ int UpdateServerListRec(DBase *ServerListFile, int Pointer) {
 
 int ListServerListFile() {
   int first = 1, last = 1;
-  if (!ValidateArgs2(&first, &last, kServerListRecords)) return kClientOk;
+  if (!ValidateArgs2(&first, &last, kServerListRecords)) return kClientUsage;
   std::printf("SET VER GROUP NAME ...         ADDRESS ...\n");
   DBase file;
-  if (!OpenVarnekDBForRead(&file, kServerListFile, kServerListFileText)) return kClientOk;
+  if (!OpenVarnekDBForRead(&file, kServerListFile, kServerListFileText)) return kClientFailed;
   for (int n = first; n <= last; ++n) {
     ServerListRec r;
     (void)ReadServerListRec(&file, n, &r);

@@ -64,7 +64,8 @@ int SetVerboseLevel() {
     return kClientOk;
   }
   int level = 1;
-  if (Tvcmdint("", 2, "Invalid 2nd Positional Argument", 1, 0, 2, &level) < 0) return kClientOk;
+  if (Tvcmdnum("") > 2) return kClientUsage;
+  if (Tvcmdint("", 2, "Invalid 2nd Positional Argument", 1, 0, 2, &level) < 0) return kClientUsage;
   verbose = level;
   return WriteLevel(level);
 }

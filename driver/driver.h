@@ -11,10 +11,11 @@
 //   1. declare its handler in client/client.h or server/server.h and build it
 //      in that module (handlers take no arguments and return their module's
 //      status codes);
-//   2. add a row {word, short form, handler} to kClientCommands or
-//      kServerCommands in driver/commands.cpp (the tables are searched in
-//      order; the short form "" means none), wrapping the handler so that it
-//      returns the exit status (ClientExit / ServerExit);
+//   2. add a row {word, short form, handler, arguments, summary} to
+//      kClientCommands or kServerCommands in driver/commands.cpp (the tables
+//      are searched in order; the short form "" means none), wrapping the
+//      handler so that it returns the exit status (ClientExit / ServerExit);
+//      the arguments and the one-line summary are what --help shows;
 //   3. the table test checks the documented word list of each program, so
 //      add the word to its expectations; the other table tests walk the
 //      tables themselves.
@@ -36,11 +37,14 @@ inline constexpr const char *kBanner = "VARNEK-II - Workstation (Version 1.1) ..
 // Parameter type of driver: a mode passed by address.
 using Integer = int *;
 
-// Fetches the command word and calls its handler; returns the exit status
-// of the run: 0, or 1 when the handler ended with a failure that ends the
-// run that way.  A word that is not in the mode's table prints
-// "Invalid VKC command: %s\n" (client) or "Invalid VKS command: %s\n"
-// (server) and gives 0.  Any mode but 1 or 2 does nothing and gives 0.
+// Fetches the command word and calls its handler (the client's verbose
+// level is loaded first); returns the exit status of the run: 0 the command
+// did what was asked, 1 it could not, 2 a usage error, 128 + a signal that
+// stopped it.  "--help" or "-h" prints the command summary and gives 0.  A
+// word that is not in the mode's table prints "Invalid VKC command: %s\n"
+// (client) or "Invalid VKS command: %s\n" (server), then "Try 'vkc
+// --help'." on the error stream, and gives 2.  Any mode but 1 or 2 does
+// nothing and gives 0.
 [[nodiscard]] int driver(Integer Mode);
 
 namespace driver_table {
@@ -49,6 +53,8 @@ struct Command {
   std::string_view word;        // full word, upper case, matched exactly
   std::string_view short_form;  // the one short form, "" for none
   int (*run)();                 // the handler; returns the exit status
+  std::string_view arguments;   // its arguments, for --help
+  std::string_view summary;     // what it does, one line, for --help
 };
 
 // The command table of a mode (empty for an unknown mode).

@@ -13,7 +13,6 @@ int main(int argc, char **argv) {
     std::printf("TVinit error\n");
     return -1;
   }
-  if (LoadVerboseLevel() != kClientOk) return 1;
   int mode = kClientMode;
   return driver(&mode);
 }

@@ -57,7 +57,13 @@ std::string Dotless(const char *keyword) {
   return out;
 }
 
+int g_argument_status = 0;
+
 }  // namespace
+
+void NoteArgumentStatus(int status) {
+  if (status > g_argument_status) g_argument_status = status;
+}
 
 int LineWidth() {
   int width = 78 - static_cast<int>(std::strlen(ProgramName()));
@@ -104,6 +110,10 @@ std::string WrapWords(std::string_view lead, const std::vector<std::string> &wor
 }
 
 void PrintFetchProblem(const FetchProblem &p) {
+  // A keyword value outside its range is a value refused; anything else
+  // (not a number, a positional argument out of range) is a usage error.
+  const bool out_of_range = p.converted.kind == kTvKindTooSmall || p.converted.kind == kTvKindTooBig;
+  NoteArgumentStatus(out_of_range && !IsBlankKeyword(p.keyword) ? 1 : 2);
   const int width = LineWidth();
   const TypeWords words = WordsFor(p.type);
   const bool has_description = !IsBlankKeyword(p.description);
@@ -153,3 +163,7 @@ void PrintFetchProblem(const FetchProblem &p) {
 }
 
 }  // namespace tv
+
+int TvArgumentStatus() { return tv::g_argument_status; }
+
+void TvNoteRefusedValue() { tv::NoteArgumentStatus(1); }

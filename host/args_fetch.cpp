@@ -243,5 +243,6 @@ int Tvcmdkey(int count, const char *const *list) {
     std::string lead = "Multiple occurrences of " + k.dotless + " keyword:";
     Tveprintf("\n%s\n\n", tv::WrapWords(lead, texts, width).c_str());
   }
+  if (problems) tv::NoteArgumentStatus(2);
   return problems ? -1 : 0;
 }

@@ -120,6 +120,17 @@ inline constexpr int kTvKeyinNotFound = -2;  // no such program and no batch fil
 inline constexpr int kTvKeyPatternInvalid = -2;
 inline constexpr int kTvKeyPatternCollision = -3;
 
+// What the argument problems diagnosed so far in this run say about its
+// exit status: 0 none; 1 a keyword value outside its range (a value
+// refused); 2 a usage error: a value that is not of its type (not a
+// number), a positional argument outside its range, or a keyword that is
+// not allowed or given twice.  The programs end with at least this status.
+[[nodiscard]] int TvArgumentStatus();
+
+// For a caller that refuses a value it fetched (a word not in its list):
+// raises TvArgumentStatus to at least 1.
+void TvNoteRefusedValue();
+
 // Fetches a latitude or longitude in degrees: a decimal number, or
 // degrees:minutes[:seconds].  Range checked when maximum >= minimum.
 // Returns 1500 / 500 or a diagnosed error.

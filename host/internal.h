@@ -98,6 +98,9 @@ struct FetchProblem {
 };
 
 void PrintFetchProblem(const FetchProblem &problem);
+
+// Raises what TvArgumentStatus reports to at least `status`.
+void NoteArgumentStatus(int status);
 std::string Ordinal(int n);
 // Wraps `text` after `lead` at `width` with a three-blank indent; a word
 // too long for a line is cut and marked with "...".

@@ -39,6 +39,7 @@ FileNameProblem CheckFileName(std::string_view path) {
 AvailabilityFile::AvailabilityFile(Mode mode) {
   fp_ = mode == kUpdate ? openServerFileQuietly(kServerFileName) : openServerFileForRead(kServerFileName);
   if (!fp_) {
+    std::printf("Fail to open Varnek II server file.\n");
     std::printf("Cannot open server file.\n");
     status_ = kServerNoFile;
     return;
@@ -196,11 +197,11 @@ int ReadOneRecord(int recNum, ServerRec &rec) {
 int ChangeStatusCommand(const char *who, StatusTypes status, const char *done) {
   if (Tvcmdnum(" ") != 2) {
     std::printf("%s: Wrong positional arg number.\n", who);
-    return kServerError;
+    return kServerUsage;
   }
   int recNum = -1;
-  if (Tvcmdint(" ", 2, "", -1, 0, kServerRecords, &recNum) < 0) return kServerError;
-  if (server_internal::RefuseRecordZero(recNum, who)) return kServerError;
+  if (Tvcmdint(" ", 2, "", -1, 0, kServerRecords, &recNum) < 0) return kServerUsage;
+  if (server_internal::RefuseRecordZero(recNum, who)) return kServerUsage;
   if (int rc = changeServerRecStatus(recNum, status); rc != 0) return rc == kServerNotStored ? rc : kServerError;
   std::printf("DONE: %s.\n", done);
   return kServerOk;
@@ -229,15 +230,15 @@ int SetCreateServerRec(int mode) {
   bool create = mode == 1;
   if (Tvcmdnum(" ") != mode + 2) {
     std::printf("SetCreateServerRec: Invalid number of positional arguments.\n");
-    return kServerError;
+    return kServerUsage;
   }
-  if (Tvcmdkey(static_cast<int>(std::size(kSetKeywords)), kSetKeywords) != 0) return kServerError;
+  if (Tvcmdkey(static_cast<int>(std::size(kSetKeywords)), kSetKeywords) != 0) return kServerUsage;
   int recNum = 0;
   if (Tvcmdint(" ", 2, "Illegal value", 0, 0, kServerRecords, &recNum) < 0) {
     std::printf("SetCreateServerRec: Invalid number\n");
-    return kServerError;
+    return kServerUsage;
   }
-  if (server_internal::RefuseRecordZero(recNum, kWho)) return kServerError;
+  if (server_internal::RefuseRecordZero(recNum, kWho)) return kServerUsage;
 
   ServerRec rec;
   if (int rc = ReadOneRecord(recNum, rec); rc != kServerOk) return rc;
@@ -252,7 +253,7 @@ int SetCreateServerRec(int mode) {
     FileTypes type = UNKNOWN;
     if (!DataTypeFromWord(word, type)) {
       std::printf("SetCreateServerRec: unknown type %s\n", word);
-      return kServerError;
+      return kServerUsage;
     }
     (void)initServerRec(&rec, type);
   } else if (!InUse(rec)) {

@@ -92,6 +92,7 @@ int MultiFlag() {
   if (std::strcmp(multi, "NONE") == 0 || std::strcmp(multi, "OFF") == 0 || std::strcmp(multi, "0") == 0) return 0;
   Tveprintf("INVOKEServer: MULTI keyword only accept ON/OFF/1/0 options.\n");
   Tveprintf("INVOKEServer: set MULTI option to default 0. i.e OFF.\n");
+  TvNoteRefusedValue();
   return 0;
 }
 
@@ -232,11 +233,11 @@ int invokeServerRec(ServerRec rcmd, int multiinvoke) {
 
 int INVOKEServer() {
   static const char *const kInvokeKeywords[] = {"MACH", "TYPE", "SCAN", "EOF", "FPATH", "MULTI"};
-  if (Tvcmdkey(6, kInvokeKeywords) != 0) return kServerError;
+  if (Tvcmdkey(6, kInvokeKeywords) != 0) return kServerUsage;
   int count = Tvcmdnum(" ");
   if (count < 2 || count > kMaxFileArguments + 1) {
     Tveprintf("INVOKEServer: No file or too many files specified.\n");
-    return kServerError;
+    return kServerUsage;
   }
   Tvdprintf("Number of positional args: %d\n", count);
 

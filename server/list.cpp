@@ -185,18 +185,19 @@ int listServerRecDetail(int recNum, int dataTypeMask) {
 
 int LISTServer() {
   static const char *const kListKeywords[] = {"TYPE", "DETAIL"};
-  if (Tvcmdkey(2, kListKeywords) != 0) return kServerError;
+  if (Tvcmdkey(2, kListKeywords) != 0) return kServerUsage;
   int count = Tvcmdnum(" ");
   if (count != 2 && count != 3) {
     std::printf("LISTServer: Invalid argument numbers.\n");
-    return kServerError;
+    return kServerUsage;
   }
   int brec = 0;
-  if (Tvcmdint(" ", 2, "", 0, 0, kServerRecords, &brec) < 0) return kServerError;
-  if (server_internal::RefuseRecordZero(brec, "LISTServer")) return kServerError;
+  if (Tvcmdint(" ", 2, "", 0, 0, kServerRecords, &brec) < 0) return kServerUsage;
+  if (server_internal::RefuseRecordZero(brec, "LISTServer")) return kServerUsage;
   int erec = brec;
-  if (Tvcmdint(" ", 3, "", brec, 1, 0, &erec) < 0) return kServerError;
+  if (Tvcmdint(" ", 3, "", brec, 1, 0, &erec) < 0) return kServerUsage;
 
+  int result = kServerOk;
   int mask = kServerMaskAll;
   if (int types = Tvcmdnum("TYPE"); types > 0) {
     mask = 0;
@@ -206,16 +207,20 @@ int LISTServer() {
       FileTypes type = UNKNOWN;
       if (DataTypeFromWord(word, type)) mask |= 1 << type;
       else if (std::strcmp(word, "ALL") == 0) mask = kServerMaskAll;
-      else std::printf("LISTServer: Invalid type %s\n", word);
+      else {
+        std::printf("LISTServer: Invalid type %s\n", word);
+        result = kServerError;  // the other types are listed; the value is refused
+      }
     }
   }
 
   const char *detail = "NONE";
   (void)Tvcmdstr("DETAIL", 1, "NONE", &detail);
   if (std::strcmp(detail, "ON") == 0 || std::strcmp(detail, "1") == 0) {
-    for (int n = brec; n <= erec && n <= kServerRecords; ++n) (void)listServerRecDetail(n, mask);
-    return kServerOk;
+    for (int n = brec; n <= erec && n <= kServerRecords; ++n)
+      if (int rc = listServerRecDetail(n, mask); rc != kServerOk) result = rc;
+    return result;
   }
-  (void)listServerRecs(brec, erec, mask);
-  return kServerOk;
+  if (int rc = listServerRecs(brec, erec, mask); rc != kServerOk) return rc;
+  return result;
 }

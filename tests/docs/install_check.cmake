@@ -60,7 +60,7 @@ function(expect_run status output)
   endif()
 endfunction()
 expect_run(0 "^VARNEK-II - Workstation \\(Version 1\\.1\\) \\.\\.\\.\n$" "${PREFIX}/${BINDIR}/vkc" VERSION)
-expect_run(0 "^Invalid VKS command: NONE\n$" "${PREFIX}/${BINDIR}/vks")
+expect_run(2 "^Invalid VKS command: NONE\n$" "${PREFIX}/${BINDIR}/vks")
 expect_run(1 "Usage:  query_logfile input-file" "${PREFIX}/${BINDIR}/query_logfile")
 # A link runs the kit as its word: the daylight program of a known day.
 expect_run(0 "/" "${PREFIX}/${LIBEXECDIR}/varnek-kit/solday.k" 2024172 40.0 75.0)

@@ -20,7 +20,7 @@ using test_vks::VksTest;
 const std::string kStars68(68, '*');
 const std::string kDashes66(66, '-');
 // One line for one failure: the command's own message.
-const std::string kCannotOpen = "Cannot open server file.\n";
+const std::string kCannotOpen = "Fail to open Varnek II server file.\nCannot open server file.\n";
 
 std::string Title(int b, int e) {
   return "***** Server Records Listing: Record " + std::to_string(b) + " -- " + std::to_string(e) + " *****\n" +
@@ -78,6 +78,7 @@ struct Step {
   std::vector<std::string> args;
   std::string out;
   std::string err_part = "";
+  int status = 0;  // 0 done, 1 could not, 2 usage
 };
 
 TEST_F(VksTest, CommandMessages) {
@@ -86,34 +87,34 @@ TEST_F(VksTest, CommandMessages) {
   const std::vector<Step> steps = {
       {{"CREATE", "5", "AREA", "RANGE=1", "100"}, "DONE: CREATE.\n"},
       {{"LIST", "1", "200"}, Title(1, 200) + Counts(0, 0)},
-      {{"SET", "5", "MACH=a"}, "SetCreateServerRec: Cannot set on non existant entry. Using CREATE.\n"},
+      {{"SET", "5", "MACH=a"}, "SetCreateServerRec: Cannot set on non existant entry. Using CREATE.\n", "", 1},
       {{"CREATE", "5", "AREA", "RANGE=1", "100", "STATUS=ACTIVE"}, "DONE: CREATE.\n"},
-      {{"CREATE", "5", "MD"}, "SetCreateServerRec: Record 5 not empty, try another record number.\n"},
-      {{"CREATE", "6", "area"}, "SetCreateServerRec: unknown type area\n"},
-      {{"CREATE", "6"}, "SetCreateServerRec: Invalid number of positional arguments.\n"},
-      {{"SET", "5", "AREA"}, "SetCreateServerRec: Invalid number of positional arguments.\n"},
-      {{"SET", "0"}, "SetCreateServerRec" + record_zero},
-      {{"SET", "201"}, "SetCreateServerRec: Invalid number\n", "2nd positional argument is too big --> 201"},
-      {{"SET", "5", "COLOR=red"}, "", "Invalid command keywords: COLOR=red"},
+      {{"CREATE", "5", "MD"}, "SetCreateServerRec: Record 5 not empty, try another record number.\n", "", 1},
+      {{"CREATE", "6", "area"}, "SetCreateServerRec: unknown type area\n", "", 2},
+      {{"CREATE", "6"}, "SetCreateServerRec: Invalid number of positional arguments.\n", "", 2},
+      {{"SET", "5", "AREA"}, "SetCreateServerRec: Invalid number of positional arguments.\n", "", 2},
+      {{"SET", "0"}, "SetCreateServerRec" + record_zero, "", 2},
+      {{"SET", "201"}, "SetCreateServerRec: Invalid number\n", "2nd positional argument is too big --> 201", 2},
+      {{"SET", "5", "COLOR=red"}, "", "Invalid command keywords: COLOR=red", 2},
       {{"SET", "5", "SOURCE=A", "SATE=B"}, "DONE: SET.\n"},
-      {{"DELETE"}, "DELETEServer: Wrong positional arg number.\n"},
-      {{"SUSPEND", "1", "2"}, "SUSPENDServer: Wrong positional arg number.\n"},
-      {{"RELEASE", "0"}, "RELEASEServer" + record_zero},
-      {{"DELETE", "abc"}, "", "2nd positional argument has invalid integer form --> abc"},
+      {{"DELETE"}, "DELETEServer: Wrong positional arg number.\n", "", 2},
+      {{"SUSPEND", "1", "2"}, "SUSPENDServer: Wrong positional arg number.\n", "", 2},
+      {{"RELEASE", "0"}, "RELEASEServer" + record_zero, "", 2},
+      {{"DELETE", "abc"}, "", "2nd positional argument has invalid integer form --> abc", 2},
       {{"SUSPEND", "9"}, "DONE: SUSPEND.\n"},
       {{"RELEASE", "9"}, "DONE: RELEASE.\n"},
       {{"DELETE", "9"}, "DONE: DELETE.\n"},
-      {{"LIST"}, "LISTServer: Invalid argument numbers.\n"},
-      {{"LIST", "1", "2", "3"}, "LISTServer: Invalid argument numbers.\n"},
-      {{"LIST", "0"}, "LISTServer" + record_zero},
-      {{"LIST", "10", "5"}, "listServerRecs: Invalid arguments.\n"},
-      {{"LIST", "1", "TYPE=FOO"}, "LISTServer: Invalid type FOO\n" + Title(1, 1) + Counts(0, 0)},
-      {{"LIST", "1", "SIZE=2"}, "", "Invalid command keywords: SIZE=2"},
-      {{"INVOKE"}, "", "vks: INVOKEServer: No file or too many files specified."},
-      {{"VERSION"}, "Invalid VKS command: VERSION\n"},
+      {{"LIST"}, "LISTServer: Invalid argument numbers.\n", "", 2},
+      {{"LIST", "1", "2", "3"}, "LISTServer: Invalid argument numbers.\n", "", 2},
+      {{"LIST", "0"}, "LISTServer" + record_zero, "", 2},
+      {{"LIST", "10", "5"}, "listServerRecs: Invalid arguments.\n", "", 1},
+      {{"LIST", "1", "TYPE=FOO"}, "LISTServer: Invalid type FOO\n" + Title(1, 1) + Counts(0, 0), "", 1},
+      {{"LIST", "1", "SIZE=2"}, "", "Invalid command keywords: SIZE=2", 2},
+      {{"INVOKE"}, "", "vks: INVOKEServer: No file or too many files specified.", 2},
+      {{"VERSION"}, "Invalid VKS command: VERSION\n", "", 2},
   };
   for (const Step &step : steps) {
-    testing_support::RunResult r = Vks(step.args);
+    testing_support::RunResult r = Vks(step.args, {}, step.status);
     EXPECT_EQ(r.out, step.out) << step.args[0] << " " << (step.args.size() > 1 ? step.args[1] : "");
     if (!step.err_part.empty()) {
       EXPECT_NE(r.err.find(step.err_part), std::string::npos) << r.err;
@@ -129,10 +130,10 @@ TEST_F(VksTest, KeywordCheckFollowsTheSession) {
   Install();
   Put(5, Series(AREA, 1, 10));
   EXPECT_EQ(Out({"SET", "5", "COLOR=red"}, {{"TVKEYCHECK", "0"}}), "DONE: SET.\n");
-  testing_support::RunResult r = Vks({"SET", "5", "COLOR=red"});
+  testing_support::RunResult r = Vks({"SET", "5", "COLOR=red"}, {}, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("Invalid command keywords: COLOR=red"), std::string::npos) << r.err;
-  r = Vks({"SET", "5", "COLOR=red"}, {{"TVKEYCHECK", "1"}});
+  r = Vks({"SET", "5", "COLOR=red"}, {{"TVKEYCHECK", "1"}}, 2);
   EXPECT_EQ(r.out, "");
 }
 
@@ -149,7 +150,7 @@ TEST_F(VksTest, EveryCommandReportsAMissingFile) {
     ASSERT_NE(runs, arguments.end()) << word << " is not run here";
     for (std::vector<std::string> args : runs->second) {
       args.insert(args.begin(), word);
-      EXPECT_EQ(Out(args), kCannotOpen + (word == "INVOKE" ? "INVOKEServer: Error in invokeServerRec\n" : ""))
+      EXPECT_EQ(Out(args, {}, 1), kCannotOpen + (word == "INVOKE" ? "INVOKEServer: Error in invokeServerRec\n" : ""))
           << word;
     }
   }
@@ -180,7 +181,7 @@ TEST_F(VksTest, TableListingOfEveryType) {
   EXPECT_EQ(Out({"LIST", "1", "200", "TYPE=GRID", "AREA"}),
             Title(1, 200) + Section(kAreaHeader) + area_rows + Section(kGridHeader) + grid_row + Counts(1, 2));
   EXPECT_EQ(Out({"LIST", "3", "7", "TYPE=TEXT", "MD"}), Title(3, 7) + Section(kMdHeader) + md_row + Counts(1, 0));
-  EXPECT_EQ(Out({"LIST", "2", "TYPE=NONE", "ALL"}),
+  EXPECT_EQ(Out({"LIST", "2", "TYPE=NONE", "ALL"}, {}, 1),
             "LISTServer: Invalid type NONE\n" + Title(2, 2) + Section(kAreaHeader) + area_rows.substr(0, 74) +
                 Counts(0, 1));
 }
@@ -220,7 +221,8 @@ TEST_F(VksTest, KeywordsSetTheirFields) {
   EXPECT_STREQ(rec.filePath, "/data/area/");
   EXPECT_EQ(rec.ServerData.Area.currentNum, 5);
 
-  ASSERT_EQ(Out({"SET", "1", "FPATH=/data/x/", "RANGE=X", "12", "RES=abc", "SCAN=7", "EOF=1", "MACH=beta"}),
+  // Stored, and a usage error: values that are not numbers were not applied.
+  ASSERT_EQ(Out({"SET", "1", "FPATH=/data/x/", "RANGE=X", "12", "RES=abc", "SCAN=7", "EOF=1", "MACH=beta"}, {}, 2),
             "DONE: SET.\n");
   rec = Record(1);
   EXPECT_STREQ(rec.filePath, "/data/x/");
@@ -236,7 +238,8 @@ TEST_F(VksTest, KeywordsSetTheirFields) {
   ASSERT_EQ(Out({"SET", "1", "STATUS=Paused"}), "DONE: SET.\n");
   EXPECT_EQ(Record(1).Status, Suspend);
   ASSERT_EQ(Out({"SET", "1", "STATUS=INACTIVE"}), "DONE: SET.\n");
-  EXPECT_EQ(Out({"SET", "1", "MACH=x"}), "SetCreateServerRec: Cannot set on non existant entry. Using CREATE.\n");
+  EXPECT_EQ(Out({"SET", "1", "MACH=x"}, {}, 1),
+            "SetCreateServerRec: Cannot set on non existant entry. Using CREATE.\n");
   ASSERT_EQ(Out({"CREATE", "1", "GRID", "RES=4", "SATE=X", "SOURCE=ECMWF"}), "DONE: CREATE.\n");
   rec = Record(1);
   EXPECT_EQ(rec.DataType, GRID);
@@ -255,7 +258,8 @@ TEST_F(VksTest, TextFileNameRules) {
        "DONE: CREATE.\n"},
       {{"SET", "1", "FNAME=other.txt"}, "DONE: SET.\n"},
   };
-  for (const Step &step : steps) EXPECT_EQ(Out(step.args), step.out) << step.args.back();
+  for (const Step &step : steps)  // a refusal ends with 1
+    EXPECT_EQ(Out(step.args, {}, step.out.rfind("DONE", 0) == 0 ? 0 : 1), step.out) << step.args.back();
   ServerRec rec = Record(1);
   EXPECT_STREQ(rec.ServerData.Text.fileName, "other.txt");
   EXPECT_STREQ(rec.filePath, "/home/u/");
@@ -284,7 +288,8 @@ TEST_F(VksTest, ValuesThatDoNotFitAreRefusedBeforeWriting) {
       {{"SET", "2", "FNAME=" + std::string(20, 'f')},
        "SetCreateServerRec: FNAME value \"" + std::string(20, 'f') + "\" is longer than 19 characters.\n"},
   };
-  for (const Step &step : steps) EXPECT_EQ(Out(step.args), step.out) << step.args.back();
+  for (const Step &step : steps)  // a refusal ends with 1
+    EXPECT_EQ(Out(step.args, {}, step.out.rfind("DONE", 0) == 0 ? 0 : 1), step.out) << step.args.back();
   EXPECT_STREQ(Record(1).ServerData.Area.Group, "A|B");
   std::string after = FileText();
   EXPECT_EQ(after.substr(395), before.substr(395));  // record 2 and every other line untouched
@@ -307,7 +312,7 @@ TEST_F(VksTest, StatusOutsideTheWordTableIsShownAsNumberOrQuestionMark) {
   std::string detail = Out({"LIST", "3", "4", "DETAIL=ON"});
   EXPECT_NE(detail.find(" Status: 7\n"), std::string::npos) << detail;
   EXPECT_NE(detail.find("ReadServerFile: Unknown data type 9 reading rec 4\n"), std::string::npos);
-  EXPECT_EQ(Out({"DELETE", "4"}), "ReadServerFile: Unknown data type 9 reading rec 4\n");
+  EXPECT_EQ(Out({"DELETE", "4"}, {}, 1), "ReadServerFile: Unknown data type 9 reading rec 4\n");
   EXPECT_EQ(Out({"DELETE", "3"}), "DONE: DELETE.\n");
   EXPECT_EQ(Record(3).ServerData.Area.eRange, 2);  // deleting keeps the rest of the line
 }

@@ -31,10 +31,10 @@ class InvokeTest : public VksTest {
     ASSERT_EQ(mkdir(data_.c_str(), 0755), 0);
   }
   // INVOKE with the data directory as FPATH and TVPATH.
-  RunResult Invoke(std::vector<std::string> args) {
+  RunResult Invoke(std::vector<std::string> args, int status = 0) {
     args.insert(args.begin(), "INVOKE");
     args.push_back("FPATH=" + data_);
-    return Vks(args, {{"TVPATH", data_}});
+    return Vks(args, {{"TVPATH", data_}}, status);
   }
   std::string data_;
 };
@@ -216,11 +216,11 @@ TEST_F(InvokeTest, TextRecordsMatchByNameAndPath) {
   EXPECT_EQ(Record(2).fileMdate, kKnownDate + 1);
 
   std::string before = FileText();
-  RunResult r = Invoke({"sub/notes.txt", "TYPE=TEXT"});
+  RunResult r = Invoke({"sub/notes.txt", "TYPE=TEXT"}, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("SetCreateServerRec: FNAME option should be absolute path or file name w/o directory."),
             std::string::npos);
-  r = Invoke({data_ + "/", "TYPE=TEXT"});
+  r = Invoke({data_ + "/", "TYPE=TEXT"}, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("INVOKEServer: " + data_ + "/ does not name a file."), std::string::npos) << r.err;
   EXPECT_EQ(FileText(), before);
@@ -230,14 +230,14 @@ TEST_F(InvokeTest, ArgumentsAndRefusals) {
   Put(1, Series(AREA, 1, 1));
   Put(2, Series(AREA, 2, 2));
   Put(3, Series(AREA, 3, 3));
-  RunResult r = Invoke({"1", "abc", "3"});
+  RunResult r = Invoke({"1", "abc", "3"}, 2);  // stored, and a usage error
   EXPECT_EQ(r.out, "DONE: INVOKE.\n");
   EXPECT_NE(r.err.find("vks: INVOKEServer: Invalid file number. Skipped.\n"), std::string::npos) << r.err;
   EXPECT_STREQ(Record(1).filePath, (data_ + "/").c_str());
   EXPECT_STREQ(Record(2).filePath, "");
   EXPECT_STREQ(Record(3).filePath, (data_ + "/").c_str());
 
-  r = Invoke({"2", "MULTI=MAYBE"});
+  r = Invoke({"2", "MULTI=MAYBE"}, 1);  // stored, and a value refused
   EXPECT_NE(r.err.find("vks: INVOKEServer: MULTI keyword only accept ON/OFF/1/0 options.\n"
                        "vks: INVOKEServer: set MULTI option to default 0. i.e OFF.\n"),
             std::string::npos);
@@ -247,17 +247,18 @@ TEST_F(InvokeTest, ArgumentsAndRefusals) {
   const struct {
     std::vector<std::string> args;
     std::string out, err_part;
+    int status;
   } refusals[] = {
-      {{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, "", "INVOKEServer: No file or too many files specified."},
-      {{"1", "TYPE=area"}, "INVOKEServer: Unknown data type area.\n", ""},
-      {{"1", "COLOR=red"}, "", "Invalid command keywords: COLOR=red"},
-      {{"1", "SCAN=1234567"}, "INVOKEServer: scanLine 1234567 does not fit its 6-character column.\n", ""},
+      {{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, "", "INVOKEServer: No file or too many files specified.", 2},
+      {{"1", "TYPE=area"}, "INVOKEServer: Unknown data type area.\n", "", 1},
+      {{"1", "COLOR=red"}, "", "Invalid command keywords: COLOR=red", 2},
+      {{"1", "SCAN=1234567"}, "INVOKEServer: scanLine 1234567 does not fit its 6-character column.\n", "", 1},
       {{"1", "MACH=" + std::string(32, 'm')},
-       "INVOKEServer: MACH value \"" + std::string(32, 'm') + "\" is longer than 31 characters.\n", ""},
-      {{"10000"}, "DONE: INVOKE.\n", "INVOKEServer: Invalid file number. Skipped."},
+       "INVOKEServer: MACH value \"" + std::string(32, 'm') + "\" is longer than 31 characters.\n", "", 1},
+      {{"10000"}, "DONE: INVOKE.\n", "INVOKEServer: Invalid file number. Skipped.", 2},
   };
   for (const auto &row : refusals) {
-    r = Invoke(row.args);
+    r = Invoke(row.args, row.status);
     EXPECT_EQ(r.out, row.out) << row.args.back();
     EXPECT_NE(r.err.find(row.err_part), std::string::npos) << r.err;
   }
@@ -269,10 +270,10 @@ TEST_F(InvokeTest, DefaultDirectoryIsUnderHome) {
   EXPECT_EQ(Out({"INVOKE", "5"}), "DONE: INVOKE.\n");
   EXPECT_STREQ(Record(1).filePath, (dir_.path() + "/tavrin/data/").c_str());
   const std::string before = FileText();
-  EXPECT_EQ(Out({"INVOKE", "6"}, {{"HOME", std::nullopt}}),
+  EXPECT_EQ(Out({"INVOKE", "6"}, {{"HOME", std::nullopt}}, 1),
             "INVOKEServer: HOME is not set; give the directory of the data files with FPATH.\n");
   EXPECT_EQ(FileText(), before);
-  EXPECT_EQ(Out({"INVOKE", "6"}, {{"HOME", "/" + std::string(70, 'h')}}),
+  EXPECT_EQ(Out({"INVOKE", "6"}, {{"HOME", "/" + std::string(70, 'h')}}, 1),
             "INVOKEServer: HOME directory value \"/" + std::string(70, 'h') +
                 "/tavrin/data/\" is longer than 79 characters.\n");
 }

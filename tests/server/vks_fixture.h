@@ -22,7 +22,9 @@ using testing_support::RunResult;
 
 class VksTest : public ::testing::Test {
  protected:
-  RunResult Vks(std::vector<std::string> args, const EnvChanges &extra = {}) {
+  // Runs vks with `args`; its exit status must be `status` (0 done, 1 could
+  // not, 2 usage).
+  RunResult Vks(std::vector<std::string> args, const EnvChanges &extra = {}, int status = 0) {
     args.insert(args.begin(), testing_support::ProgramPath("vks"));
     EnvChanges env = {{"PATH", dir_.path()},
                       {"HOME", dir_.path()},
@@ -31,12 +33,16 @@ class VksTest : public ::testing::Test {
                       {"TZ", "America/New_York"}};
     for (const auto &[name, value] : extra) env[name] = value;
     RunResult r = testing_support::RunProgram(args, dir_.path(), env);
-    EXPECT_EQ(r.status, 0) << args[1];
+    std::string line;
+    for (std::size_t i = 1; i < args.size(); ++i) line += " " + args[i];
+    EXPECT_EQ(r.status, status) << "vks" << line << "\n" << r.out << r.err;
     return r;
   }
 
-  // Standard output of a run.
-  std::string Out(const std::vector<std::string> &args, const EnvChanges &extra = {}) { return Vks(args, extra).out; }
+  // Standard output of a run that must end with `status`.
+  std::string Out(const std::vector<std::string> &args, const EnvChanges &extra = {}, int status = 0) {
+    return Vks(args, extra, status).out;
+  }
 
   void Install() { ASSERT_EQ(Out({"INSTALL"}), "Varnek II Server Installed Successfully.\n"); }
 
