@@ -197,7 +197,15 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
     set_complete(True);
     scan_check = true;
   }
-  if (!due || !scan_check) return finish();  // the usual case in a pass: decided here
+  if (!due || !scan_check) {  // the usual case in a pass: decided here
+    // Say why a due image of the record's own is not taken for its scan
+    // lines: a PER= above what the server reports keeps it out for good.
+    if (due && verbose > 1 && c.ScanLine < a.Percent && std::strcmp(r.Group, c.Group) == 0 &&
+        std::strcmp(r.Descriptor, c.Descriptor) == 0)
+      std::printf("Image %d of %s/%s not taken: its scan-line count %d is below PER=%d.\n", c.CrntArea, r.Group,
+                  r.Descriptor, c.ScanLine, a.Percent);
+    return finish();
+  }
   int minute = (c.ImageTime % 10000) / 100;
   bool in_window = a.RtimeB <= a.RtimeE ? a.RtimeB <= minute && minute <= a.RtimeE
                                         : (a.RtimeB <= minute && minute <= 59) || (0 <= minute && minute <= a.RtimeE);

@@ -320,8 +320,10 @@ int ReplaceFile(const char *path, mode_t mode, const std::function<bool(int fd)>
     (void)Unlink(temporary.c_str());
     return error;
   };
-  if (!write(file.fd())) return fail(errno ? errno : EIO);
+  // The replaced file's permission bits first, so that what `write` sets
+  // (a set-group-ID bit, say) stands.
   if (keep_mode && ::fchmod(file.fd(), kept) != 0) return fail(errno);
+  if (!write(file.fd())) return fail(errno ? errno : EIO);
   step = Op::kSync;
   if (!Sync(file.fd())) return fail(errno);
   if (int close_rc = file.Close(); close_rc != 0) return fail(close_rc);

@@ -177,7 +177,7 @@ enum class Links {
 // `path` that is a symbolic link is resolved (kFollow), so the file it
 // points to is replaced, or replaced itself (kReplace).  The new file gets
 // the permission bits of the regular file it replaces, or `mode` before the
-// umask when there is none.  Temporary files of the same name left by
+// umask when there is none, before `write` runs (bits `write` sets stay).  Temporary files of the same name left by
 // processes that no longer exist are removed first.  0, or the errno value
 // of the step that failed; the temporary file never stays behind, and
 // `path` then still holds what it held before.  `failed`, when given,

@@ -133,6 +133,17 @@ TEST_F(CheckAreaTest, IncrementWindowCompletenessAndPercent) {
   EXPECT_EQ(Check(r, Image(6, 2024001, 123000)), kChangedComplete);
   EXPECT_EQ(r.Data.Area.Complete, 0);
   EXPECT_EQ(r.LastItem, 0);
+
+  // At verbose level 2 a due image of the record's own says why its scan
+  // lines keep it out (another dataset's says nothing).
+  ::testing::internal::CaptureStdout();
+  verbose = 2;
+  ClientRec own = Area("RTIM", "G8IR");
+  (void)Check(own, Image(6, 2024001, 123000, 80));
+  (void)Check(r, Image(6, 2024001, 123000, 80));
+  verbose = 1;
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Image 6 of RTIM/G8IR not taken: its scan-line count 80 is below PER=100.\n");
 }
 
 TEST_F(CheckAreaTest, UnknownServerResolutionNeverDivides) {

@@ -175,6 +175,83 @@ TEST_F(ProgramTest, OtherWordsAreRejectedAsUsageErrors) {
   EXPECT_FALSE(Exists(dir_ / "VKCVerboseLevel"));
 }
 
+// What each exit status means, row by row: 0 the command did what was
+// asked, 1 it could not, 2 usage.  The rows run in order in one directory.
+TEST_F(ProgramTest, ExitStatusesMeanWhatTheTableSays) {
+  const struct Row {
+    const char *program;
+    std::vector<std::string> args;
+    int status;
+  } rows[] = {
+      // files missing
+      {"vkc", {"LIST", "1"}, 1},
+      {"vkc", {"CREATE", "5", "TYPE=AREA"}, 1},
+      {"vkc", {"PRINTLOG"}, 1},
+      {"vkc", {"CYCLE"}, 1},
+      {"vks", {"LIST", "1"}, 1},
+      // usage
+      {"vkc", {}, 2},
+      {"vkc", {"FOO"}, 2},
+      {"vkc", {"LIST"}, 2},
+      {"vkc", {"LIST", "1", "2", "3"}, 2},
+      {"vkc", {"LIST", "abc"}, 2},
+      {"vkc", {"VERBOSE", "3"}, 2},
+      {"vks", {"SET"}, 2},
+      {"vks", {"LIST", "1", "SIZE=2"}, 2},
+      // done
+      {"vkc", {"INSTALL"}, 0},
+      {"vks", {"INSTALL"}, 0},
+      {"vkc", {"--help"}, 0},
+      {"vks", {"-h"}, 0},
+      {"vkc", {"VERSION"}, 0},
+      {"vkc", {"CREATE", "5", "TYPE=AREA", "STATUS=ACTIVE", "FRAME=1", "4"}, 0},
+      {"vkc", {"SET", "5", "INC=30"}, 0},
+      {"vkc", {"REPORT", "5"}, 0},
+      {"vkc", {"CS", "1", "GROUP=RTIM"}, 0},
+      {"vkc", {"OFF"}, 0},
+      {"vkc", {"CYCLE"}, 0},
+      {"vks", {"CREATE", "5", "AREA", "RANGE=1", "10", "STATUS=ACTIVE"}, 0},
+      // refused: nothing stored, or a value refused
+      {"vkc", {"CREATE", "5", "TYPE=AREA"}, 1},  // Loop 5 is not empty
+      {"vkc", {"SET", "5", "RES=4", "MAG=2", "2"}, 1},
+      {"vkc", {"SET", "5", "NAME=" + std::string(32, 'N')}, 1},
+      {"vkc", {"SET", "5", "STATUS=LIVELY"}, 1},
+      {"vkc", {"SET", "5", "INC=abc"}, 2},  // not a number: usage
+      {"vkc", {"REPORT", "6"}, 1},
+      {"vkc", {"CS", "2", "NAME=x"}, 1},     // no group
+      {"vkc", {"TRANSFER", "2"}, 1},         // no address
+      {"vkc", {"COMPARE", "2"}, 1},
+      {"vkc", {"STOP", "6"}, 1},
+      {"vks", {"CREATE", "5", "MD"}, 1},
+      {"vks", {"SET", "5", "SCAN=1234567"}, 1},
+  };
+  for (const Row &row : rows) {
+    RunResult r = RunIn(row.program, row.args);
+    std::string line = row.program;
+    for (const std::string &a : row.args) line += " " + a;
+    EXPECT_EQ(r.status, row.status) << line << "\n" << r.out << r.err;
+  }
+}
+
+TEST_F(ProgramTest, HelpListsEveryCommandAndWritesNothing) {
+  for (const char *program : {"vkc", "vks"}) {
+    const int mode = std::string(program) == "vkc" ? kClientMode : kServerMode;
+    for (const char *flag : {"--help", "-h"}) {
+      RunResult r = RunIn(program, {flag});
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.err, "");
+      for (const auto &row : driver_table::CommandsFor(mode)) {
+        std::string spelling(row.word);
+        if (!row.short_form.empty()) spelling += " | " + std::string(row.short_form);
+        EXPECT_NE(r.out.find("  " + spelling + " "), std::string::npos) << program << " " << spelling;
+      }
+      EXPECT_NE(r.out.find("see " + std::string(program) + "(1)."), std::string::npos) << r.out;
+      EXPECT_LE(std::count(r.out.begin(), r.out.end(), '\n'), 30) << "one screen";
+    }
+  }
+  EXPECT_FALSE(Exists(dir_ / "VKCVerboseLevel"));
+}
+
 TEST_F(ProgramTest, VersionBanner) {
   for (const char *word : {"VERSION", "V"}) {
     RunResult r = Vkc({word});

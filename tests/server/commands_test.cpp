@@ -50,6 +50,11 @@ TEST_F(VksTest, InstallWritesTwoHundredEmptySlots) {
   ServerRec rec = Record(200);
   EXPECT_EQ(rec.Status, Inactive);
   EXPECT_EQ(rec.DataType, AREA);
+  // Over an existing file: its other mode bits are kept, the bit is set.
+  ASSERT_EQ(chmod(FilePath().c_str(), 0640), 0);
+  Install();
+  ASSERT_EQ(stat(FilePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 02640u);
 }
 
 TEST_F(VksTest, InstallThatCannotCreateTheFileEndsWithStatusOne) {

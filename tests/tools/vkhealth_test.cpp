@@ -103,7 +103,7 @@ TEST_F(VkhealthTest, TableShowsRecordAndServer) {
   RunResult r = Run({}, 10 * 60);
   EXPECT_EQ(r.status, 2) << "a failing server";
   EXPECT_EQ(r.err, "");
-  EXPECT_NE(r.out.find("7    AREA  RTIM/G8IR                             5 2024-01-01 12:00      10m    30m on time  "
+  EXPECT_NE(r.out.find("7    AREA  RTIM/G8IR                             5 2024-01-01 12:00      10m    30m failing  "
                        "display status 1 at 2024-01-01 12:00\n"),
             std::string::npos)
       << r.out;
@@ -299,7 +299,7 @@ TEST_F(VkhealthTest, JsonIsOneDocumentWithStableFields) {
   EXPECT_EQ(rec["data_time"].number, static_cast<double>(data_time_));
   EXPECT_EQ(rec["age_seconds"].number, 61 * 60);
   EXPECT_EQ(rec["increment_minutes"].number, 30);
-  EXPECT_EQ(rec["state"].text, "late");
+  EXPECT_EQ(rec["state"].text, "failing");  // its display failed after its last item
   EXPECT_EQ(rec["display_status"].number, 1);
   EXPECT_EQ(rec["copy_status"].number, 0);
   EXPECT_EQ(rec["last_failure"]["command"].text, "display");
@@ -322,6 +322,25 @@ TEST_F(VkhealthTest, TextIsUtf8InJsonAndPrometheus) {
   const std::string shown = "h\xC3\xA9\xEF\xBF\xBD";
   EXPECT_NE(Run({"--json"}, 0).out.find("\"address\":\"" + shown + "\""), std::string::npos);
   EXPECT_NE(Run({"--prometheus"}, 0).out.find("address=\"" + shown + "\""), std::string::npos);
+}
+
+// A display or user command that fails every pass: failing, not on time;
+// once an item is taken with every command succeeding, on time again.
+TEST_F(VkhealthTest, RecordWhoseCommandsFailIsFailing) {
+  PutRecord(7, "G8IR");
+  Health(kGoodServer, "record 7 AREA RTIM G8IR 1704110400 1704110400 5 0 0 1 1704110400 user 1\n", 1, 1);
+  RunResult r = Run({}, 10 * 60);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(" failing  user status 1 at 2024-01-01 12:00\n"), std::string::npos) << r.out;
+  Health(kGoodServer, "record 7 AREA RTIM G8IR 1704110400 1704110460 5 0 0 0 1704110400 user 1\n", 1, 1);
+  EXPECT_EQ(Run({}, 10 * 60).status, 0);
+}
+
+TEST_F(VkhealthTest, HelpAndContradictoryOptions) {
+  RunResult r = Run({"--help"}, 0);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("usage: vkhealth ", 0), 0u);
+  EXPECT_EQ(Run({"--json", "--prometheus"}, 0).status, 4);
 }
 
 TEST(ValidUtf8, KeepsTextAndReplacesEachByteThatIsNotUtf8) {

@@ -7,9 +7,10 @@
 //
 // A record is late when its last item's data time lies more than F (default
 // 2) increments back, stalled past F (default 6) increments, or when it has
-// never taken an item, and failing when that data time lies more than a day
-// ahead.  Exit status: 0 every record on time, 1 something late, 2 something
-// stalled or failing or a server failing, 3 a file cannot be read
+// never taken an item; failing when a command run for it failed after its
+// last item was taken (exit 1), or that data time lies more than a day ahead
+// (exit 2).  Exit status: 0 every record on time, 1 something late or
+// failing, 2 something stalled, a future-dated record or a server failing, 3 a file cannot be read
 // (the reason on the error stream, nothing on standard output), 4 bad usage.
 // The tool only reads: every file is opened read-only.
 
@@ -41,9 +42,11 @@ constexpr int kExitUsage = 4;
 // Seconds from 1970 to the time stamps' origin, 1 January 1997 00:00.
 constexpr std::int64_t kStampOrigin = 852076800;
 
-// kFailing: the record's last item is dated more than a day after this
-// clock (an item the client would no longer take): its stamp is not to be
-// trusted, and no genuine item may be newer.
+// kFailing: a command run for the record failed, or an item was not taken,
+// after it last took one (a display or user command that fails every
+// cycle; a copy that keeps failing); or its last item is dated more than a
+// day after this clock (an item the client would no longer take), so its
+// stamp is not to be trusted and no genuine item may be newer.
 enum class State { kOnTime, kLate, kStalled, kFailing };
 const char *StateWord(State s) {
   switch (s) {
@@ -87,6 +90,11 @@ struct Report {
 
 constexpr const char *kUsage =
     "usage: vkhealth [--json | --prometheus] [--late FACTOR] [--stalled FACTOR] [directory]\n";
+constexpr const char *kHelp =
+    "Reads a client working directory (default .) and prints, per active record, its last item and\n"
+    "its state (on time, late, stalled, failing), and per server its last fetch.\n"
+    "Exit status: 0 on time, 1 late or failing, 2 stalled (or a server failing), 3 a file\n"
+    "cannot be read, 4 usage.  See vkhealth(1).\n";
 
 bool ReadFactor(const char *text, double &out) {
   std::string_view s(text);
@@ -95,11 +103,14 @@ bool ReadFactor(const char *text, double &out) {
 }
 
 bool ParseOptions(int argc, char **argv, Options &o) {
-  bool directory_given = false;
+  bool directory_given = false, format_given = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
-    if (a == "--json") o.format = Options::kJson;
-    else if (a == "--prometheus") o.format = Options::kPrometheus;
+    if (a == "--json" || a == "--prometheus") {
+      if (format_given) return false;  // one format only
+      format_given = true;
+      o.format = a == "--json" ? Options::kJson : Options::kPrometheus;
+    }
     else if ((a == "--late" || a == "--stalled") && i + 1 < argc) {
       if (!ReadFactor(argv[++i], a == "--late" ? o.late : o.stalled)) return false;
     } else if (!a.empty() && a[0] != '-' && !directory_given) {
@@ -184,16 +195,20 @@ int Load(Report &report, const Options &o, std::string &why) {
     row.age = report.now - row.data_time;
     // An increment below a minute counts as a minute.
     double unit = 60.0 * (row.increment < 1 ? 1 : row.increment);
-    if (row.has_item && row.age < -kMostAheadSeconds) row.state = State::kFailing;
-    else if (!row.has_item || static_cast<double>(row.age) > o.stalled * unit) row.state = State::kStalled;
-    else if (static_cast<double>(row.age) > o.late * unit) row.state = State::kLate;
     for (const health::RecordHealth &h : report.file.records)
       if (h.number == n && h.type == r.DataType && h.group == row.group && h.descriptor == row.descriptor)
         row.health = &h;
+    const bool from_the_future = row.has_item && row.age < -kMostAheadSeconds;
+    const bool commands_fail =
+        row.health && !row.health->failed_command.empty() && row.health->failed_at >= row.health->taken;
+    if (from_the_future) row.state = State::kFailing;
+    else if (!row.has_item || static_cast<double>(row.age) > o.stalled * unit) row.state = State::kStalled;
+    else if (commands_fail) row.state = State::kFailing;
+    else if (static_cast<double>(row.age) > o.late * unit) row.state = State::kLate;
     report.records.push_back(row);
-    int code = row.state == State::kStalled || row.state == State::kFailing ? kExitStalled
-               : row.state == State::kLate                                 ? kExitLate
-                                                                           : kExitOnTime;
+    int code = row.state == State::kStalled || from_the_future ? kExitStalled
+               : row.state == State::kOnTime                   ? kExitOnTime
+                                                               : kExitLate;
     if (code > report.exit_status) report.exit_status = code;
   }
   for (const health::ServerHealth &s : report.file.servers)
@@ -379,6 +394,11 @@ void PrintPrometheus(const Report &r) {
 
 int main(int argc, char **argv) {
   if (posix::EnsureStandardDescriptors() != 0) return kExitUnreadable;
+  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    std::fputs(kUsage, stdout);
+    std::fputs(kHelp, stdout);
+    return kExitOnTime;
+  }
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::fputs(kUsage, stderr);
