@@ -253,9 +253,20 @@ int Unlink(const char *path) { return ::unlink(path) == 0 ? 0 : errno; }
 namespace {
 
 // The temporary name beside `target` under which this process writes it.
-std::string TemporaryName(const std::string &target) {
+// The start of the temporary names of `target`: ".<name>.new.".
+std::string TemporaryPrefix(const std::string &target) {
   const std::string dir = DirectoryOf(target);
-  return dir + "." + target.substr(dir.size()) + ".new." + std::to_string(::getpid());
+  std::string prefix = ".";
+  prefix.append(target, dir.size(), std::string::npos);
+  prefix.append(".new.");
+  return prefix;
+}
+
+std::string TemporaryName(const std::string &target) {
+  std::string name = DirectoryOf(target);
+  name.append(TemporaryPrefix(target));
+  name.append(std::to_string(::getpid()));
+  return name;
 }
 
 // Removes the temporary files ".<name>.new.<pid>" of `target` that
@@ -263,7 +274,7 @@ std::string TemporaryName(const std::string &target) {
 // write); those of live processes are theirs.
 void RemoveDeadTemporaries(const std::string &target) {
   const std::string dir = DirectoryOf(target);
-  const std::string prefix = "." + target.substr(dir.size()) + ".new.";
+  const std::string prefix = TemporaryPrefix(target);
   DIR *listing = ::opendir(dir.empty() ? "." : dir.c_str());
   if (!listing) return;
   while (const struct dirent *entry = ::readdir(listing)) {
