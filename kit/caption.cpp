@@ -1,6 +1,9 @@
-// Picture operations: captions in a built-in 5 x 7 font, and the host's
-// line/element magnification.
+// Picture operations: captions in a built-in 5 x 7 font, the host's
+// line/element magnification, and the centred cut of a picture a display
+// shows.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -169,6 +172,25 @@ bool Magnify(const std::vector<unsigned char> &in, int w, int h, int line_mag, i
   out.swap(result);
   out_w = static_cast<int>(nw);
   out_h = static_cast<int>(nh);
+  return true;
+}
+
+bool CutCentred(const std::vector<unsigned char> &in, int w, int h, int most_w, int most_h,
+                std::vector<unsigned char> &out, int &out_w, int &out_h) {
+  if (w < 1 || h < 1 || most_w < 1 || most_h < 1) return false;
+  const std::size_t width = static_cast<std::size_t>(w);
+  if (in.size() != width * static_cast<std::size_t>(h)) return false;
+  const int nw = std::min(w, most_w), nh = std::min(h, most_h);
+  const std::size_t left = static_cast<std::size_t>((w - nw) / 2), top = static_cast<std::size_t>((h - nh) / 2);
+  std::vector<unsigned char> result;
+  result.reserve(static_cast<std::size_t>(nw) * static_cast<std::size_t>(nh));
+  for (std::size_t y = top; y < top + static_cast<std::size_t>(nh); ++y) {
+    const auto line = in.begin() + static_cast<std::ptrdiff_t>(y * width + left);
+    result.insert(result.end(), line, line + nw);
+  }
+  out.swap(result);
+  out_w = nw;
+  out_h = nh;
   return true;
 }
 

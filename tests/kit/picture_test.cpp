@@ -280,4 +280,39 @@ TEST(MagnifyTest, RefusesOversizedResultsAndBadInput) {
   EXPECT_EQ(h, 1);
 }
 
+TEST(CutCentredTest, KeepsTheMiddleOfEachSidePastItsMost) {
+  // Pixel value x + 10 * y tells where each kept pixel came from.
+  std::vector<unsigned char> in(7 * 5);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) in[static_cast<std::size_t>(y * 7 + x)] = static_cast<unsigned char>(x + 10 * y);
+  struct Case {
+    int most_w, most_h, w, h, left, top;
+  } cases[] = {
+      {7, 5, 7, 5, 0, 0},    // as large as the display: whole
+      {99, 99, 7, 5, 0, 0},  // smaller: whole
+      {4, 5, 4, 5, 1, 0},    // an odd difference drops the extra element at the end
+      {7, 2, 7, 2, 0, 1},
+      {1, 1, 1, 1, 3, 2},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.most_w) + "x" + std::to_string(c.most_h));
+    std::vector<unsigned char> out = in;
+    int w = 0, h = 0;
+    ASSERT_TRUE(kit::CutCentred(out, 7, 5, c.most_w, c.most_h, out, w, h));  // in place
+    ASSERT_EQ(w, c.w);
+    ASSERT_EQ(h, c.h);
+    ASSERT_EQ(out.size(), static_cast<std::size_t>(w * h));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        EXPECT_EQ(out[static_cast<std::size_t>(y * w + x)], (x + c.left) + 10 * (y + c.top)) << x << "," << y;
+  }
+  std::vector<unsigned char> out{1};
+  int w = 9, h = 9;
+  EXPECT_FALSE(kit::CutCentred(in, 7, 4, 3, 3, out, w, h));  // the wrong number of pixels
+  EXPECT_FALSE(kit::CutCentred(in, 7, 5, 0, 3, out, w, h));
+  EXPECT_FALSE(kit::CutCentred({}, 0, 0, 3, 3, out, w, h));
+  EXPECT_EQ(out, std::vector<unsigned char>{1});
+  EXPECT_EQ(w, 9);
+}
+
 }  // namespace
