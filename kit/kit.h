@@ -5,8 +5,9 @@
 //                  sub-solar point of a moment, and the daylight program's
 //                  two-line text.
 //   Picture        8-bit grayscale PNG files, a small built-in font for
-//                  captions, the host's line/element magnification, and
-//                  the centred cut a display of a given size shows.
+//                  captions, and the host's line/element magnification
+//                  (whole, or the centred part a display of a given size
+//                  shows).
 //   Sample data    AREA image files (an Earth disk lit by the real sun), MD
 //                  point-data files, GRID files and text products.
 //
@@ -127,14 +128,16 @@ void DrawCaption(std::vector<unsigned char> &pixels, int width, int height, int 
 [[nodiscard]] bool Magnify(const std::vector<unsigned char> &in, int w, int h, int line_mag, int elem_mag,
                            std::vector<unsigned char> &out, int &out_w, int &out_h);
 
-// Cuts the `w` x `h` picture `in` to its centred part of at most `most_w`
-// x `most_h`, as a display of that size shows a larger picture: a side
+// Magnify, keeping of the magnified picture only its centred part of at
+// most `most_w` x `most_h`, as a display of that size shows it: a side
 // longer than its most keeps the middle (the first (side - most) / 2 lines
-// or elements go), a side within it stays whole.  `out` may be `in`.  True
-// with `out`, `out_w`, `out_h` set.  False, outputs untouched, when a size
-// or a most is below 1 or `in` does not hold exactly w * h bytes.
-[[nodiscard]] bool CutCentred(const std::vector<unsigned char> &in, int w, int h, int most_w, int most_h,
-                              std::vector<unsigned char> &out, int &out_w, int &out_h);
+// or elements go), a side within it stays whole.  Only the part kept is
+// made, so the magnified picture itself may be larger than
+// kMaxMagnifiedSide.  True with `out`, `out_w`, `out_h` set.  False,
+// outputs untouched, when w, h, most_w or most_h is below 1 or `in` does
+// not hold exactly w * h bytes.
+[[nodiscard]] bool MagnifyCentred(const std::vector<unsigned char> &in, int w, int h, int line_mag, int elem_mag,
+                                  int most_w, int most_h, std::vector<unsigned char> &out, int &out_w, int &out_h);
 
 // ---------------------------------------------------------------------------
 // Sample data: the files VKS INVOKE reads.  The generators take dates of

@@ -215,8 +215,8 @@ namespace {
 // session's frame, so that LOAD can compare times, and the frame drawn as a
 // picture (frameNNNN.png: the image's pixels magnified as asked, with a
 // caption of dataset, date and time).  A frame holds the session's frame
-// size (480 lines of 640 elements): a magnified picture past it is cut to
-// its centred part of that size, as a display shows it.
+// size (480 lines of 640 elements): of a magnified picture past it only its
+// centred part of that size is drawn, as a display shows it.
 bool ShowImage(const std::string &local, const std::string &dataset, int frame, int line_mag, int elem_mag,
                std::string &why) {
   kit::AreaImage image;
@@ -238,12 +238,9 @@ bool ShowImage(const std::string &local, const std::string &dataset, int frame, 
   }
   std::vector<unsigned char> picture;
   int width = 0, height = 0;
-  if (!kit::Magnify(image.pixels, image.elements, image.lines, line_mag, elem_mag, picture, width, height)) {
-    why = "the magnification makes a picture too large";
-    return false;
-  }
   const tv::SessionArea &session = tv::Session();
-  if (!kit::CutCentred(picture, width, height, session.frame_elements, session.frame_lines, picture, width, height)) {
+  if (!kit::MagnifyCentred(image.pixels, image.elements, image.lines, line_mag, elem_mag, session.frame_elements,
+                           session.frame_lines, picture, width, height)) {
     why = "the session's frames have no size";
     return false;
   }
