@@ -40,7 +40,7 @@
 namespace tvkit {
 
 // The exit statuses of every kit command: the links, `tvkit` run by hand,
-// and tvsession's own (docs/kit.md, EXIT STATUS).  A refused line ends
+// and tvsession's own (docs/kit.md, "Exit status").  A refused line ends
 // with the status of the one problem its message reports.
 inline constexpr int kDone = 0;      // the command did what was asked
 inline constexpr int kCouldNot = 1;  // a line of the command's form it could not carry out: a number outside its
