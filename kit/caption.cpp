@@ -1,6 +1,9 @@
-// Picture operations: captions in a built-in 5 x 7 font, and the host's
-// line/element magnification.
+// Picture operations: captions in a built-in 5 x 7 font, the host's
+// line/element magnification, and the centred cut of a picture a display
+// shows.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -152,21 +155,47 @@ void DrawCaption(std::vector<unsigned char> &pixels, int width, int height, int 
   }
 }
 
+namespace {
+
+// Lines top .. top + nh - 1 and elements left .. left + nw - 1 of the
+// `w` x `h` picture `in` magnified by `lm` and `em` (all within the
+// magnified picture).
+std::vector<unsigned char> MagnifiedPart(const std::vector<unsigned char> &in, long long w, long long lm, long long em,
+                                         long long top, long long left, long long nh, long long nw) {
+  std::vector<unsigned char> part(static_cast<std::size_t>(nw * nh));
+  for (long long oy = 0; oy < nh; ++oy) {
+    const long long sy = SourceIndex(top + oy, lm);
+    for (long long ox = 0; ox < nw; ++ox)
+      part[static_cast<std::size_t>(oy * nw + ox)] = in[static_cast<std::size_t>(sy * w + SourceIndex(left + ox, em))];
+  }
+  return part;
+}
+
+bool WholePicture(const std::vector<unsigned char> &in, int w, int h) {
+  return w >= 1 && h >= 1 &&
+         static_cast<unsigned long long>(in.size()) ==
+             static_cast<unsigned long long>(w) * static_cast<unsigned long long>(h);
+}
+
+}  // namespace
+
 bool Magnify(const std::vector<unsigned char> &in, int w, int h, int line_mag, int elem_mag,
              std::vector<unsigned char> &out, int &out_w, int &out_h) {
-  if (w < 1 || h < 1) return false;
-  if (static_cast<unsigned long long>(in.size()) != static_cast<unsigned long long>(w) * static_cast<unsigned long long>(h))
-    return false;
-  const long long lm = line_mag, em = elem_mag;
-  const long long nh = MagnifiedCount(h, lm), nw = MagnifiedCount(w, em);
+  if (!WholePicture(in, w, h)) return false;
+  const long long nh = MagnifiedCount(h, line_mag), nw = MagnifiedCount(w, elem_mag);
   if (nh > kMaxMagnifiedSide || nw > kMaxMagnifiedSide) return false;
-  std::vector<unsigned char> result(static_cast<std::size_t>(nw * nh));
-  for (long long oy = 0; oy < nh; ++oy) {
-    const long long sy = SourceIndex(oy, lm);
-    for (long long ox = 0; ox < nw; ++ox)
-      result[static_cast<std::size_t>(oy * nw + ox)] = in[static_cast<std::size_t>(sy * w + SourceIndex(ox, em))];
-  }
-  out.swap(result);
+  out = MagnifiedPart(in, w, line_mag, elem_mag, 0, 0, nh, nw);
+  out_w = static_cast<int>(nw);
+  out_h = static_cast<int>(nh);
+  return true;
+}
+
+bool MagnifyCentred(const std::vector<unsigned char> &in, int w, int h, int line_mag, int elem_mag, int most_w,
+                    int most_h, std::vector<unsigned char> &out, int &out_w, int &out_h) {
+  if (!WholePicture(in, w, h) || most_w < 1 || most_h < 1) return false;
+  const long long full_h = MagnifiedCount(h, line_mag), full_w = MagnifiedCount(w, elem_mag);
+  const long long nh = std::min<long long>(full_h, most_h), nw = std::min<long long>(full_w, most_w);
+  out = MagnifiedPart(in, w, line_mag, elem_mag, (full_h - nh) / 2, (full_w - nw) / 2, nh, nw);
   out_w = static_cast<int>(nw);
   out_h = static_cast<int>(nh);
   return true;

@@ -5,7 +5,9 @@
 //                  sub-solar point of a moment, and the daylight program's
 //                  two-line text.
 //   Picture        8-bit grayscale PNG files, a small built-in font for
-//                  captions, and the host's line/element magnification.
+//                  captions, and the host's line/element magnification
+//                  (whole, or the centred part a display of a given size
+//                  shows).
 //   Sample data    AREA image files (an Earth disk lit by the real sun), MD
 //                  point-data files, GRID files and text products.
 //
@@ -125,6 +127,17 @@ void DrawCaption(std::vector<unsigned char> &pixels, int width, int height, int 
 // result would be wider or taller than kMaxMagnifiedSide.
 [[nodiscard]] bool Magnify(const std::vector<unsigned char> &in, int w, int h, int line_mag, int elem_mag,
                            std::vector<unsigned char> &out, int &out_w, int &out_h);
+
+// Magnify, keeping of the magnified picture only its centred part of at
+// most `most_w` x `most_h`, as a display of that size shows it: a side
+// longer than its most keeps the middle (the first (side - most) / 2 lines
+// or elements go), a side within it stays whole.  Only the part kept is
+// made, so the magnified picture itself may be larger than
+// kMaxMagnifiedSide.  True with `out`, `out_w`, `out_h` set.  False,
+// outputs untouched, when w, h, most_w or most_h is below 1 or `in` does
+// not hold exactly w * h bytes.
+[[nodiscard]] bool MagnifyCentred(const std::vector<unsigned char> &in, int w, int h, int line_mag, int elem_mag,
+                                  int most_w, int most_h, std::vector<unsigned char> &out, int &out_w, int &out_h);
 
 // ---------------------------------------------------------------------------
 // Sample data: the files VKS INVOKE reads.  The generators take dates of

@@ -38,11 +38,15 @@ std::string Key(const char *keyword, int position = 1) {
   return value;
 }
 
-// The host names the program (the command word) at the head of the line.
-int Fail(const char *, const std::string &why) {
+// Prints `why` (the host names the program, the command word, at the head
+// of the line) and returns `status`: kCouldNot unless said.
+int Fail(const std::string &why, int status = kCouldNot) {
   Tveprintf("%s\n", why.c_str());
-  return 1;
+  return status;
 }
+
+// A line that is not the command's: its usage, and kUsage.
+int Usage(const std::string &usage) { return Fail(usage, kUsage); }
 
 // The machine, dataset and a local copy of item `position` of `name`.
 bool LocateItem(const char *word, const std::string &name, int position, Scratch &scratch, Dataset &dataset,
@@ -88,25 +92,27 @@ bool PositionalCount(int least, int most) {
   return n >= least && n <= most;
 }
 
-bool WholeNumber(std::string_view text, int least, int most, int &value) {
-  if (text.empty() || text.size() > 9) return false;
+int ReadWhole(std::string_view text, int least, int most, int &value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return kUsage;
+  if (text.size() > 9) return kCouldNot;  // past any range a command takes
   int v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  if (v < least || v > most) return false;
+  for (char c : text) v = v * 10 + (c - '0');
+  if (v < least || v > most) return kCouldNot;
   value = v;
-  return true;
+  return kDone;
+}
+
+bool WholeNumber(std::string_view text, int least, int most, int &value) {
+  return ReadWhole(text, least, most, value) == kDone;
 }
 
 int Peektx() {
   const char *usage = "usage: PEEKTX group/name DEV=T file";
-  if (!KeywordsAllowed({})) return Fail("PEEKTX", usage);
+  if (!KeywordsAllowed({})) return Usage(usage);
   std::string dataset_name = Arg(1), target = Key("DEV.ICE", 2);
   if (!PositionalCount(1, 1) || Key("DEV.ICE") != "T" || Tvcmdnum("DEV.ICE") != 2 || target.empty() ||
       dataset_name.find('/') == std::string::npos)
-    return Fail("PEEKTX", usage);
+    return Usage(usage);
   Scratch scratch;
   Dataset d;
   std::string local, why;
@@ -115,8 +121,8 @@ int Peektx() {
       !FindDataset(machine, dataset_name, d, why) || d.type != "TEXT" ||
       !FetchFile(machine, d.where, scratch, local, why, kMostTableBytes) ||
       !CopyFile(local, target, why, kMostTableBytes))
-    return Fail("PEEKTX", why.empty() ? dataset_name + " is not a text dataset" : why);
-  return 0;
+    return Fail(why.empty() ? dataset_name + " is not a text dataset" : why);
+  return kDone;
 }
 
 int Waitcap(const std::string &line) {
@@ -127,23 +133,24 @@ int Waitcap(const std::string &line) {
   std::size_t end = at == std::string::npos ? at : line.find(' ', at);
   std::size_t rest = end == std::string::npos ? end : line.find_first_not_of(' ', end);
   int seconds = 0;
-  if (rest == std::string::npos || !WholeNumber(std::string_view(line).substr(at, end - at), 1, 86400, seconds))
-    return Fail("WAITCAP", usage);
+  if (rest == std::string::npos) return Usage(usage);
+  if (int rc = ReadWhole(std::string_view(line).substr(at, end - at), 1, 86400, seconds); rc != kDone)
+    return Fail(usage, rc);
   std::string command = line.substr(rest);
   std::string word = command.substr(0, command.find(' '));
   for (char &c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string path = tv::FindOnPath(word + ".k");
-  if (path.empty()) return Fail("WAITCAP", "no host program " + word + ".k");
+  if (path.empty()) return Fail("no host program " + word + ".k");
   char blank[] = " ";
   char *argv[] = {blank, command.data(), nullptr};
   int status = 0;
   switch (posix::RunWithLimit(path.c_str(), argv, seconds, &status)) {
     case 0:
-      return WIFEXITED(status) && WEXITSTATUS(status) != 127 ? WEXITSTATUS(status) : 1;
+      return WIFEXITED(status) && WEXITSTATUS(status) != 127 ? WEXITSTATUS(status) : kCouldNot;
     case 1:
-      return Fail("WAITCAP", command + " did not end within " + std::to_string(seconds) + " seconds");
+      return Fail(command + " did not end within " + std::to_string(seconds) + " seconds");
     default:
-      return Fail("WAITCAP", "cannot start " + word);
+      return Fail("cannot start " + word);
   }
 }
 
@@ -159,21 +166,27 @@ bool LocalName(const std::string &name) {
 
 int Setreg() {
   const char *usage = "usage: SETREG ADD LOC/descriptor AREA|MD|GRID first last, or SETREG DEL LOC/descriptor";
-  if (!KeywordsAllowed({})) return Fail("SETREG", usage);
+  if (!KeywordsAllowed({})) return Usage(usage);
   std::string action = Arg(1), name = Arg(2), why;
+  // A name without a group is no dataset name; another group's, or a
+  // descriptor that cannot name a directory, is a name SETREG refuses.
+  const bool named = name.find('/') != std::string::npos;
   if (action == "DEL") {
-    if (!PositionalCount(2, 2) || !LocalName(name)) return Fail("SETREG", usage);
-    return UnregisterLocal(name, why) ? 0 : Fail("SETREG", why);
+    if (!PositionalCount(2, 2) || !named) return Usage(usage);
+    if (!LocalName(name)) return Fail(usage);
+    return UnregisterLocal(name, why) ? kDone : Fail(why);
   }
   Dataset d;
   d.name = name;
   d.type = Arg(3);
   d.where = name;
-  if (action != "ADD" || !PositionalCount(5, 5) || !LocalName(name) || !SafeName(name) ||
-      (d.type != "AREA" && d.type != "MD" && d.type != "GRID") || !WholeNumber(Arg(4), 1, 9999, d.first) ||
-      !WholeNumber(Arg(5), d.first, 9999, d.last))
-    return Fail("SETREG", usage);
-  return RegisterLocal(d, why) ? 0 : Fail("SETREG", why);
+  if (action != "ADD" || !PositionalCount(5, 5) || !named ||
+      (d.type != "AREA" && d.type != "MD" && d.type != "GRID"))
+    return Usage(usage);
+  if (int rc = ReadWhole(Arg(4), 1, 9999, d.first); rc != kDone) return Fail(usage, rc);
+  if (int rc = ReadWhole(Arg(5), d.first, 9999, d.last); rc != kDone) return Fail(usage, rc);
+  if (!LocalName(name) || !SafeName(name)) return Fail(usage);
+  return RegisterLocal(d, why) ? kDone : Fail(why);
 }
 
 namespace {
@@ -191,47 +204,59 @@ bool YesNo(const std::string &text, bool &value) {
   return false;
 }
 
-bool SignedNumber(const std::string &text, int &value) {
+// A signed whole number from -99999 to 99999: kDone with `value`; kUsage
+// for a word that is no number, kCouldNot for one past that range.
+int SignedNumber(const std::string &text, int &value) {
   char *end = nullptr;
   errno = 0;
   long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || v < -99999 || v > 99999) return false;
+  if (text.empty() || *end != '\0') return kUsage;
+  if (errno != 0 || v < -99999 || v > 99999) return kCouldNot;
   value = static_cast<int>(v);
-  return true;
+  return kDone;
 }
 
 // Reads and checks SIZE, BAND, MAG, DEL/DELETE and NUM.  BAND and MAG
 // are checked only: the kit's images stand for any band, and a copy keeps
-// the server's pixels (the display magnifies).  false with `why`.
-bool ReadCopyKeys(std::string_view word, CopyKeys &keys, std::string &why) {
+// the server's pixels (the display magnifies).  kDone, or with `why` kUsage
+// for a value not of its form and kCouldNot for one out of its range.
+int ReadCopyKeys(std::string_view word, CopyKeys &keys, std::string &why) {
   // DEL=NO (DELETE=NO): an item the target position already holds stays.
   if (Tvcmdnum("DEL.ETE") > 0 && (Tvcmdnum("DEL.ETE") != 1 || !YesNo(Key("DEL.ETE"), keys.replace)))
-    return why = "DEL= wants YES or NO", false;
+    return why = "DEL= wants YES or NO", kUsage;
   std::string band = Key("BAND");
   int n = 0;
-  if (!band.empty() && band != "ALL" && (!SignedNumber(band, n) || n < 1 || n > 36))
-    return why = "BAND=" + band + " is not ALL or a band 1 to 36", false;
+  if (!band.empty() && band != "ALL") {
+    int rc = SignedNumber(band, n);
+    if (rc != kDone || n < 1 || n > 36)
+      return why = "BAND=" + band + " is not ALL or a band 1 to 36", rc == kDone ? kCouldNot : rc;
+  }
   for (int i = 1; i <= 2; ++i) {
     std::string mag = Key("MAG", i);
-    if (!mag.empty() && (!SignedNumber(mag, n) || n == 0 || n < -16 || n > 16))
-      return why = "MAG=" + mag + " is not a magnification -16 to 16 (not 0)", false;
+    if (mag.empty()) continue;
+    int rc = SignedNumber(mag, n);
+    if (rc != kDone || n == 0 || n < -16 || n > 16)
+      return why = "MAG=" + mag + " is not a magnification -16 to 16 (not 0)", rc == kDone ? kCouldNot : rc;
   }
   std::string size = Key("SIZE"), size2 = Key("SIZE", 2);
   if (!size.empty() && size != "ALL" && size != "SAME") {
-    if (!SignedNumber(size, keys.lines) || !SignedNumber(size2.empty() ? size : size2, keys.elements))
-      return why = "SIZE=" + size + (size2.empty() ? "" : " " + size2) + " is not ALL, SAME or lines elements", false;
+    int rc = SignedNumber(size, keys.lines);
+    if (rc == kDone) rc = SignedNumber(size2.empty() ? size : size2, keys.elements);
+    if (rc != kDone)
+      return why = "SIZE=" + size + (size2.empty() ? "" : " " + size2) + " is not ALL, SAME or lines elements", rc;
     // 0, -1 (the server's size) and -99 (all) copy the whole image.
     if (keys.lines <= 0 || keys.elements <= 0) {
       if ((keys.lines != 0 && keys.lines != -1 && keys.lines != -99) ||
           (keys.elements != 0 && keys.elements != -1 && keys.elements != -99))
-        return why = "SIZE=" + size + " " + size2 + " is not a size", false;
+        return why = "SIZE=" + size + " " + size2 + " is not a size", kCouldNot;
       keys.lines = keys.elements = 0;
     }
   }
-  if (word == "MESHDUP" && Tvcmdnum("NUM") > 0 &&
-      (Tvcmdnum("NUM") != 1 || !WholeNumber(Key("NUM"), 1, 999999, keys.grids)))
-    return why = "NUM= wants a count of grids from 1", false;
-  return true;
+  if (word == "MESHDUP" && Tvcmdnum("NUM") > 0) {
+    int rc = Tvcmdnum("NUM") != 1 ? kUsage : ReadWhole(Key("NUM"), 1, 999999, keys.grids);
+    if (rc != kDone) return why = "NUM= wants a count of grids from 1", rc;
+  }
+  return kDone;
 }
 
 // Whether `path` is an AREA file of this machine's byte order (see
@@ -286,14 +311,16 @@ int Dup(std::string_view word) {
   bool keywords = word == "RASDUP"   ? KeywordsAllowed({"SIZE", "BAND", "MAG", "STY"})
                   : word == "OBSDUP" ? KeywordsAllowed({"DEL.ETE"})
                                      : KeywordsAllowed({"DEL.ETE", "NUM"});
-  if (!keywords) return Fail(w, usage);
+  if (!keywords || !PositionalCount(2, 2)) return Usage(usage);
   std::string from_name, to_name, why;
   int from_pos = 0, to_pos = 0;
-  if (!PositionalCount(2, 2) || !SplitItem(Arg(1), from_name, from_pos) || !SplitItem(Arg(2), to_name, to_pos) ||
-      to_pos < 1 || from_pos < 0 || to_name.rfind("LOC/", 0) != 0)  // copies go to local datasets only
-    return Fail(w, usage);
+  // The target names its position.
+  const int from_rc = ReadItem(Arg(1), false, from_name, from_pos), to_rc = ReadItem(Arg(2), false, to_name, to_pos);
+  if (from_rc == kUsage || to_rc == kUsage || (to_rc == kDone && to_pos == 0)) return Usage(usage);
+  if (from_rc != kDone || to_rc != kDone || to_name.rfind("LOC/", 0) != 0)  // copies go to local datasets only
+    return Fail(usage);
   CopyKeys keys;
-  if (!ReadCopyKeys(word, keys, why)) return Fail(w, why);
+  if (int rc = ReadCopyKeys(word, keys, why); rc != kDone) return Fail(why, rc);
   Scratch scratch;
   Dataset from, to;
   std::string local;
@@ -301,30 +328,30 @@ int Dup(std::string_view word) {
     Machine machine;
     if (!MachineOf(from_name.substr(0, from_name.find('/')), machine, why) ||
         !FindDataset(machine, from_name, from, why))
-      return Fail(w, why);
+      return Fail(why);
     from_pos = NewestPosition(machine, from);
-    if (from_pos == 0) return Fail(w, from_name + " holds no item");
+    if (from_pos == 0) return Fail(from_name + " holds no item");
   }
-  if (!LocateItem(w, from_name, from_pos, scratch, from, local, why)) return Fail(w, why);
+  if (!LocateItem(w, from_name, from_pos, scratch, from, local, why)) return Fail(why);
   Machine here;
   if (!MachineOf(to_name.substr(0, to_name.find('/')), here, why) || !here.ftp_url.empty() ||
       !FindDataset(here, to_name, to, why))
-    return Fail(w, why.empty() ? to_name + " is not a local dataset" : why);
+    return Fail(why.empty() ? to_name + " is not a local dataset" : why);
   if (from.type != type || to.type != type)
-    return Fail(w, std::string(w) + " copies " + type + " items: " + from_name + " is " + from.type + ", " + to_name +
+    return Fail(std::string(w) + " copies " + type + " items: " + from_name + " is " + from.type + ", " + to_name +
                        " is " + to.type);
   if (from.type == "AREA" && !WholeAreaFile(local))
-    return Fail(w, from_name + "." + std::to_string(from_pos) + " (" + ItemFile(from, from_pos) +
+    return Fail(from_name + "." + std::to_string(from_pos) + " (" + ItemFile(from, from_pos) +
                        ") is not a whole AREA image file");
   std::string target = ItemFile(to, to_pos);
-  if (target.empty()) return Fail(w, "position " + std::to_string(to_pos) + " lies outside " + to_name);
+  if (target.empty()) return Fail("position " + std::to_string(to_pos) + " lies outside " + to_name);
   target = here.root + "/tavrin/data/" + target;
   struct stat st;
   if (!keys.replace && stat(target.c_str(), &st) == 0)
-    return Fail(w, to_name + "." + std::to_string(to_pos) + " already holds an item (DEL=NO)");
+    return Fail(to_name + "." + std::to_string(to_pos) + " already holds an item (DEL=NO)");
   bool copied = keys.lines > 0 ? CopyImagePart(local, target, keys.lines, keys.elements, why)
                                : CopyFile(local, target, why);
-  return copied ? 0 : Fail(w, why);
+  return copied ? kDone : Fail(why);
 }
 
 int Catalog(std::string_view word) {
@@ -332,17 +359,17 @@ int Catalog(std::string_view word) {
   const std::string usage = "usage: " + w + " group/descriptor[.ALL|.position] [FORM=FILE]";
   std::string name, why;
   int position = 0;
-  if (!KeywordsAllowed({"FORM"}) || !PositionalCount(1, 1) || !SplitItem(Arg(1), name, position))
-    return Fail(w.c_str(), usage);
+  if (!KeywordsAllowed({"FORM"}) || !PositionalCount(1, 1)) return Usage(usage);
+  if (int rc = ReadItem(Arg(1), true, name, position); rc != kDone) return Fail(usage, rc);
   Machine machine;
   Dataset d;
   if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why))
-    return Fail(w.c_str(), why);
+    return Fail(why);
   if (position > d.last - d.first + 1)
-    return Fail(w.c_str(), "position " + std::to_string(position) + " lies outside " + name);
+    return Fail("position " + std::to_string(position) + " lies outside " + name);
   std::printf("%s  %s  positions 1-%d (files %d-%d)\n", name.c_str(), d.type.c_str(), d.last - d.first + 1, d.first,
               d.last);
-  if (!machine.ftp_url.empty()) return 0;
+  if (!machine.ftp_url.empty()) return kDone;
   for (int p = position > 0 ? position : 1; p <= (position > 0 ? position : d.last - d.first + 1); ++p) {
     if (ItemFile(d, p).empty()) continue;
     std::string file = machine.root + "/tavrin/data/" + ItemFile(d, p);
@@ -355,23 +382,23 @@ int Catalog(std::string_view word) {
     else
       std::printf("%5d  %s  %lld bytes\n", p, ItemFile(d, p).c_str(), static_cast<long long>(st.st_size));
   }
-  return 0;
+  return kDone;
 }
 
 int Imgdir() {
   std::string name, why;
   int position = 0;
-  if (!KeywordsAllowed({}) || !PositionalCount(1, 1) || !SplitItem(Arg(1), name, position)) {
-    Tveprintf("usage: IMGDIR group/descriptor (%s is none)\n", Arg(1).c_str());
-    return 2;
-  }
+  if (!KeywordsAllowed({}) || !PositionalCount(1, 1) || !SplitItem(Arg(1), name, position))
+    return Usage("usage: IMGDIR group/descriptor (" + Arg(1) + " is none)");
+  // The host's reader takes kUsage for "no such dataset": a dataset the
+  // machine's registry does not hold, or not of images.  A registry or
+  // route that cannot serve is a failure of the request.
   Machine machine;
   Dataset d;
-  if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why) ||
-      d.type != "AREA") {
-    Tveprintf("%s\n", why.empty() ? (name + " is not an image dataset").c_str() : why.c_str());
-    return 2;
-  }
+  bool missing = false;
+  if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why, missing))
+    return Fail(why, missing ? kUsage : kCouldNot);
+  if (d.type != "AREA") return Fail(name + " is not an image dataset", kUsage);
   struct Entry {
     int position;
     std::int32_t words[64];
@@ -394,9 +421,9 @@ int Imgdir() {
     std::memcpy(out + 1, e.words, sizeof e.words);
     out[4] = AreaDate(e.words[3]);  // the entry's date word, CCYYDDD
     out[64] = 0;  // no comment cards
-    if (!posix::WriteAll(1, out, sizeof out)) return 1;
+    if (!posix::WriteAll(1, out, sizeof out)) return kCouldNot;
   }
-  return 0;
+  return kDone;
 }
 
 }  // namespace tvkit

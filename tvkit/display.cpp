@@ -33,10 +33,25 @@ std::string Arg(int position) {
   return value;
 }
 
-// The host names the program (the command word) at the head of the line.
-int Fail(const char *, const std::string &why) {
+// Prints `why` (the host names the program, the command word, at the head
+// of the line) and returns `status`: kCouldNot unless said.
+int Fail(const std::string &why, int status = kCouldNot) {
   Tveprintf("%s\n", why.c_str());
-  return 1;
+  return status;
+}
+
+// A line that is not the command's: its usage, and kUsage.
+int Usage(const std::string &usage) { return Fail(usage, kUsage); }
+
+// The status of a host fetcher's result: kDone for a value (typed or the
+// default); for a typed value the fetcher refused (and described) kUsage
+// when it is not of its type's form, kCouldNot when it is one past the
+// limits.
+int FetchStatus(int rc) {
+  if (rc >= 0) return kDone;
+  if (rc < -9999) return kCouldNot;  // the host itself failed
+  const int kind = -rc % 10;
+  return kind == kTvKindLimits || kind == kTvKindTooSmall || kind == kTvKindTooBig ? kCouldNot : kUsage;
 }
 
 // The directory where frames are drawn and the loop's page is kept.
@@ -117,16 +132,18 @@ bool WriteState(const LoopState &state) {
   return WriteText(FramesDir() + "/loop.html", page);
 }
 
-// Frames "a-b" or a single number, all frames of the session.
-bool AddRange(const std::string &text, std::vector<int> &frames) {
+// Frames "a-b" or a single number, all frames of the session, added to
+// `frames`: kDone; kUsage for text of another form, kCouldNot for frames
+// outside the session or a range that runs backwards.
+int AddRange(const std::string &text, std::vector<int> &frames) {
   const int most = TvGetMaxImageFrameNumber();
-  std::size_t dash = text.find('-');
+  const std::size_t dash = text.find('-');
+  const std::string first = text.substr(0, dash), last = dash == std::string::npos ? first : text.substr(dash + 1);
   int a = 0, b = 0;
-  if (!WholeNumber(text.substr(0, dash), 1, most, a)) return false;
-  if (dash == std::string::npos) b = a;
-  else if (!WholeNumber(text.substr(dash + 1), a, most, b)) return false;
+  if (int rc = ReadWhole(first, 1, most, a); rc != kDone) return ReadWhole(last, 0, 0, b) == kUsage ? kUsage : rc;
+  if (int rc = ReadWhole(last, a, most, b); rc != kDone) return rc;
   for (int f = a; f <= b; ++f) frames.push_back(f);
-  return true;
+  return kDone;
 }
 
 }  // namespace
@@ -134,48 +151,59 @@ bool AddRange(const std::string &text, std::vector<int> &frames) {
 int Loop(std::string_view word) {
   LoopState state;
   (void)ReadState(state);
-  const char *w = word.data();
   const std::string frames_text = "frames 1 to " + std::to_string(TvGetMaxImageFrameNumber());
-  if (!KeywordsAllowed({})) return Fail(w, "takes no keywords");
+  if (!KeywordsAllowed({})) return Usage("takes no keywords");
   if (word == "SEQB") {
     int g1 = 0, g2 = 0;
     if (Arg(1) == "G") {  // a graphics frame bound into the loop: nothing to draw here
-      if (!PositionalCount(3, 3) || !WholeNumber(Arg(2), 1, 9999, g1) || !WholeNumber(Arg(3), g1, 9999, g2))
-        return Fail(w, "usage: SEQB G first last");
-      return 0;
+      const std::string usage = "usage: SEQB G first last";
+      if (!PositionalCount(3, 3)) return Usage(usage);
+      if (int rc = ReadWhole(Arg(2), 1, 9999, g1); rc != kDone) return Fail(usage, rc);
+      if (int rc = ReadWhole(Arg(3), g1, 9999, g2); rc != kDone) return Fail(usage, rc);
+      return kDone;
     }
+    const std::string usage = "usage: SEQB first last (" + frames_text + ")";
     std::vector<int> frames;
-    if (!PositionalCount(2, 2) || !AddRange(Arg(1) + "-" + Arg(2), frames))
-      return Fail(w, "usage: SEQB first last (" + frames_text + ")");
+    if (!PositionalCount(2, 2)) return Usage(usage);
+    if (int rc = AddRange(Arg(1) + "-" + Arg(2), frames); rc != kDone) return Fail(usage, rc);
     state.frames = frames;
   } else if (word == "SEQS") {
     std::vector<int> frames;
     for (int p = 1; p <= Tvcmdnum(" "); ++p)
-      if (!AddRange(Arg(p), frames)) return Fail(w, "usage: SEQS a-b [c-d ...] (" + frames_text + ")");
-    if (frames.empty()) return Fail(w, "usage: SEQS a-b [c-d ...]");
+      if (int rc = AddRange(Arg(p), frames); rc != kDone)
+        return Fail("usage: SEQS a-b [c-d ...] (" + frames_text + ")", rc);
+    if (frames.empty()) return Usage("usage: SEQS a-b [c-d ...]");
     state.frames = frames;
   } else if (word == "PALX") {
+    const std::string usage = "usage: PALX REST enhancement first last (" + frames_text + ")";
     std::vector<int> frames;
-    if (!PositionalCount(4, 4) || Arg(1) != "REST" || Arg(2).empty() || !AddRange(Arg(3) + "-" + Arg(4), frames))
-      return Fail(w, "usage: PALX REST enhancement first last (" + frames_text + ")");
-    return 0;  // the pictures are gray: an enhancement changes nothing here
+    if (!PositionalCount(4, 4) || Arg(1) != "REST" || Arg(2).empty()) return Usage(usage);
+    if (int rc = AddRange(Arg(3) + "-" + Arg(4), frames); rc != kDone) return Fail(usage, rc);
+    return kDone;  // the pictures are gray: an enhancement changes nothing here
   } else if (word == "ZRNG") {
+    const char *usage = "usage: ZRNG AUTO or ZRNG seconds";
     int seconds = 0;  // a dwell past a minute is a minute
-    if (PositionalCount(1, 1) && Arg(1) == "AUTO") state.dwell_ms = 500;
-    else if (PositionalCount(1, 1) && WholeNumber(Arg(1), 1, 86400, seconds)) state.dwell_ms = std::min(seconds, 60) * 1000;
-    else return Fail(w, "usage: ZRNG AUTO or ZRNG seconds");
+    if (!PositionalCount(1, 1)) return Usage(usage);
+    if (Arg(1) == "AUTO") {
+      state.dwell_ms = 500;
+    } else if (int rc = ReadWhole(Arg(1), 1, 86400, seconds); rc == kDone) {
+      state.dwell_ms = std::min(seconds, 60) * 1000;
+    } else {
+      return Fail(usage, rc);
+    }
   } else if (word == "SCRNSET") {
     if (!PositionalCount(2, 2) || Arg(1) != "L" || (Arg(2) != "ON" && Arg(2) != "OFF"))
-      return Fail(w, "usage: SCRNSET L ON|OFF");
+      return Usage("usage: SCRNSET L ON|OFF");
     state.on = Arg(2) == "ON";
   } else if (word == "VWF") {
+    const std::string usage = "usage: VWF frame (" + frames_text + ")";
     int frame = 0;
-    if (!PositionalCount(1, 1) || !WholeNumber(Arg(1), 1, TvGetMaxImageFrameNumber(), frame))
-      return Fail(w, "usage: VWF frame (" + frames_text + ")");
+    if (!PositionalCount(1, 1)) return Usage(usage);
+    if (int rc = ReadWhole(Arg(1), 1, TvGetMaxImageFrameNumber(), frame); rc != kDone) return Fail(usage, rc);
     state.on = false;
     state.frames = {frame};
   }
-  return WriteState(state) ? 0 : Fail(w, "cannot write the loop's page in " + FramesDir());
+  return WriteState(state) ? kDone : Fail("cannot write the loop's page in " + FramesDir());
 }
 
 }  // namespace tvkit
@@ -186,7 +214,9 @@ namespace {
 // Shows the image `local` (an AREA file) in `frame`: its directory into the
 // session's frame, so that LOAD can compare times, and the frame drawn as a
 // picture (frameNNNN.png: the image's pixels magnified as asked, with a
-// caption of dataset, date and time).
+// caption of dataset, date and time).  A frame holds the session's frame
+// size (480 lines of 640 elements): of a magnified picture past it only its
+// centred part of that size is drawn, as a display shows it.
 bool ShowImage(const std::string &local, const std::string &dataset, int frame, int line_mag, int elem_mag,
                std::string &why) {
   kit::AreaImage image;
@@ -208,8 +238,10 @@ bool ShowImage(const std::string &local, const std::string &dataset, int frame, 
   }
   std::vector<unsigned char> picture;
   int width = 0, height = 0;
-  if (!kit::Magnify(image.pixels, image.elements, image.lines, line_mag, elem_mag, picture, width, height)) {
-    why = "the magnification makes a picture too large";
+  const tv::SessionArea &session = tv::Session();
+  if (!kit::MagnifyCentred(image.pixels, image.elements, image.lines, line_mag, elem_mag, session.frame_elements,
+                           session.frame_lines, picture, width, height)) {
+    why = "the session's frames have no size";
     return false;
   }
   char caption[96];
@@ -236,21 +268,27 @@ int PositionAtTime(const Machine &machine, const Dataset &d, int hhmm) {
 }
 
 // TIME=hh:mm, or hh:mm:ss as LOAD passes what was typed to it: the minute
-// as hhmm (LOAD places an image by its minute, and so is it chosen here);
-// false when the text is no time of day.
-bool ReadMinute(std::string_view text, int &hhmm) {
+// as hhmm (LOAD places an image by its minute, and so is it chosen here).
+// kDone; kUsage for text not of that form (each part one or two digits),
+// kCouldNot for an hour past 23 or a minute or second past 59.
+int ReadMinute(std::string_view text, int &hhmm) {
   constexpr std::size_t kNone = std::string_view::npos;
   const std::size_t first = text.find(':'), second = first == kNone ? kNone : text.find(':', first + 1);
   auto part = [&](std::size_t from, std::size_t to) { return text.substr(from, to == kNone ? kNone : to - from); };
   auto two_digits = [](std::string_view digits, int most, int &value) {
-    return digits.size() <= 2 && WholeNumber(digits, 0, most, value);
+    return digits.size() > 2 ? kUsage : ReadWhole(digits, 0, most, value);
   };
+  if (first == kNone) return kUsage;
+  const std::string_view hours = part(0, first), minutes = part(first + 1, second),
+                         seconds = second == kNone ? "0" : part(second + 1, kNone);
   int hh = 0, mm = 0, ss = 0;
-  if (first == kNone || !two_digits(part(0, first), 23, hh) || !two_digits(part(first + 1, second), 59, mm) ||
-      (second != kNone && !two_digits(part(second + 1, kNone), 59, ss)))
-    return false;
+  const int rc[3] = {two_digits(hours, 23, hh), two_digits(minutes, 59, mm), two_digits(seconds, 59, ss)};
+  for (int r : rc)
+    if (r == kUsage) return kUsage;
+  for (int r : rc)
+    if (r != kDone) return r;
   hhmm = hh * 100 + mm;
-  return true;
+  return kDone;
 }
 
 }  // namespace
@@ -259,19 +297,20 @@ int Rasvue() {
   std::string name, why;
   int position = 0;
   const char *usage = "usage: RASVUE group/descriptor[.position] frame [MAG=l e] or ... ALL=first last";
-  if (!KeywordsAllowed({"LATLON", "MAG", "BAND", "GRAY", "REF", "SU", "ALL", "TIME"}) ||
-      !SplitItem(Arg(1), name, position) || position < 0)
-    return Fail("RASVUE", usage);
+  if (!KeywordsAllowed({"LATLON", "MAG", "BAND", "GRAY", "REF", "SU", "ALL", "TIME"})) return Usage(usage);
+  if (int rc = ReadItem(Arg(1), false, name, position); rc != kDone) return Fail(usage, rc);
   Machine machine;
   Dataset d;
   if (!MachineOf(name.substr(0, name.find('/')), machine, why) || !FindDataset(machine, name, d, why))
-    return Fail("RASVUE", why);
-  if (d.type != "AREA") return Fail("RASVUE", name + " is not an image dataset");
+    return Fail(why);
+  if (d.type != "AREA") return Fail(name + " is not an image dataset");
   if (position > d.last - d.first + 1)
-    return Fail("RASVUE", "position " + std::to_string(position) + " lies outside " + name);
+    return Fail("position " + std::to_string(position) + " lies outside " + name);
+  // A magnification the host's fetcher refuses (and describes) ends the
+  // command: drawing at another one would report a picture never asked for.
   int line_mag = 1, elem_mag = 1;
-  (void)Tvcmdint("MAG", 1, "", 1, 1, 0, &line_mag);
-  (void)Tvcmdint("MAG", 2, "", line_mag, 1, 0, &elem_mag);
+  if (int rc = FetchStatus(Tvcmdint("MAG", 1, "", 1, 1, 0, &line_mag)); rc != kDone) return Fail(usage, rc);
+  if (int rc = FetchStatus(Tvcmdint("MAG", 2, "", line_mag, 1, 0, &elem_mag)); rc != kDone) return Fail(usage, rc);
   // The images to show and their frames: one (the position named, or the
   // dataset's newest), or with ALL=first last the newest ones, one a frame,
   // the newest in the loop's last frame.  A local dataset's items are the positions
@@ -281,20 +320,24 @@ int Rasvue() {
   if (machine.ftp_url.empty()) held = HeldPositions(d, machine.root + "/tavrin/data");
   else
     for (int p = 1; p <= d.last - d.first + 1; ++p) held.push_back(p);
-  if (held.empty() && position == 0) return Fail("RASVUE", name + " holds no item");
+  if (held.empty() && position == 0) return Fail(name + " holds no item");
   std::vector<std::pair<int, int>> shows;  // position, frame
   const int positions = static_cast<int>(held.size());
   int all_first = 0, all_last = 0;
-  if (Tvcmdint("ALL", 1, "", 0, 1, 0, &all_first) >= 1000 && Tvcmdint("ALL", 2, "", all_first, 1, 0, &all_last) >= 0) {
+  const int all_typed = Tvcmdint("ALL", 1, "", 0, 1, 0, &all_first);
+  if (int rc = FetchStatus(all_typed); rc != kDone) return Fail(usage, rc);
+  if (int rc = FetchStatus(Tvcmdint("ALL", 2, "", all_first, 1, 0, &all_last)); rc != kDone) return Fail(usage, rc);
+  if (all_typed >= kTvFromCommandLine) {
     int frames = all_last - all_first + 1;
-    if (all_first < 1 || frames < 1) return Fail("RASVUE", "ALL= wants the loop's first and last frame");
+    if (all_first < 1 || frames < 1) return Fail("ALL= wants the loop's first and last frame");
     const int shown = std::min(frames, positions);
     for (int i = 0; i < shown; ++i)  // the newest in the loop's last frame
       shows.emplace_back(held[positions - shown + i], all_first + frames - shown + i);
   } else {
     int frame = 0;
-    if (!PositionalCount(2, 2) || Tvcmdint(" ", 2, "", 0, 1, tv::kMaxFrames, &frame) < 1000 || frame < 1)
-      return Fail("RASVUE", usage);
+    if (!PositionalCount(2, 2)) return Usage(usage);
+    // (a frame typed as X takes the default 0, which the range refuses)
+    if (int rc = FetchStatus(Tvcmdint(" ", 2, "", 0, 1, tv::kMaxFrames, &frame)); rc != kDone) return Fail(usage, rc);
     shows.emplace_back(position, frame);  // 0: chosen below
   }
   // A dataset named without a position shows its image of TIME=hh:mm (or
@@ -303,19 +346,20 @@ int Rasvue() {
     const char *time = "";
     (void)Tvcmdstr("TIME", 1, "", &time);
     int hhmm = 0;
-    if (*time && !ReadMinute(time, hhmm)) return Fail("RASVUE", std::string("TIME=") + time + " is not hh:mm or hh:mm:ss");
+    if (int rc = *time ? ReadMinute(time, hhmm) : kDone; rc != kDone)
+      return Fail(std::string("TIME=") + time + " is not hh:mm or hh:mm:ss", rc);
     shows[0].first = *time ? PositionAtTime(machine, d, hhmm) : NewestPosition(machine, d);
     if (shows[0].first == 0)
-      return Fail("RASVUE", name + (*time ? std::string(" holds no image of ") + time : " holds no image"));
+      return Fail(name + (*time ? std::string(" holds no image of ") + time : " holds no image"));
   }
   Scratch scratch;
-  int result = 0;
+  int result = kDone;
   for (const auto &[at, frame] : shows) {
     std::string local;
     if (at < 1) continue;
     if (!FetchFile(machine, ItemFile(d, at), scratch, local, why) ||
         !ShowImage(local, name, frame, line_mag, elem_mag, why))
-      result = Fail("RASVUE", why);
+      result = Fail(why);
     if (!machine.ftp_url.empty()) (void)posix::Unlink(local.c_str());
   }
   return result;
@@ -325,20 +369,22 @@ int Solday(int argc, char **argv) {
   // solday.k <date CCYYDDD> <latitude> <longitude, west positive>
   if (argc != 4) {
     std::fprintf(stderr, "usage: solday.k date latitude longitude\n");
-    return 1;
+    return kUsage;
   }
-  // Each argument is one number, nothing after it.
+  // Each argument is one finite number, nothing after it; a date past
+  // eight digits is a number no day has.
   char *date_end = nullptr, *lat_end = nullptr, *lon_end = nullptr;
   long date = std::strtol(argv[1], &date_end, 10);
   double lat = std::strtod(argv[2], &lat_end), lon = std::strtod(argv[3], &lon_end);
-  if (date_end == argv[1] || *date_end || lat_end == argv[2] || *lat_end || lon_end == argv[3] || *lon_end ||
-      date < 0 || date > 99999999 || !std::isfinite(lat) || !std::isfinite(lon)) {
+  const bool numbers = date_end != argv[1] && !*date_end && lat_end != argv[2] && !*lat_end && lon_end != argv[3] &&
+                       !*lon_end && std::isfinite(lat) && std::isfinite(lon);
+  if (!numbers || date < 0 || date > 99999999) {
     std::fprintf(stderr, "usage: solday.k date latitude longitude (CCYYDDD and degrees, west positive)\n");
-    return 1;
+    return numbers ? kCouldNot : kUsage;
   }
   std::string text = kit::SolDayText(static_cast<int>(date), lat, lon);
   std::fputs(text.c_str(), stdout);
-  return text.find('/') == std::string::npos ? 1 : 0;
+  return text.find('/') == std::string::npos ? kCouldNot : kDone;
 }
 
 }  // namespace tvkit

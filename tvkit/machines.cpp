@@ -201,6 +201,12 @@ bool MachineOf(std::string_view group, Machine &machine, std::string &why) {
 }
 
 bool FindDataset(const Machine &machine, std::string_view name, Dataset &dataset, std::string &why) {
+  bool missing = false;
+  return FindDataset(machine, name, dataset, why, missing);
+}
+
+bool FindDataset(const Machine &machine, std::string_view name, Dataset &dataset, std::string &why, bool &missing) {
+  missing = false;
   // The registry of an ftp machine comes whole or not at all; a part of it
   // could lack the dataset's line.
   const bool fetched = !machine.ftp_url.empty();
@@ -231,6 +237,7 @@ bool FindDataset(const Machine &machine, std::string_view name, Dataset &dataset
     return true;
   }
   why = "no dataset " + std::string(name) + " in " + registry;
+  missing = true;
   return false;
 }
 
@@ -413,6 +420,16 @@ bool UnregisterLocal(std::string_view name, std::string &why) {
     return false;
   }
   return WriteRegistry(kept, why);
+}
+
+int ReadItem(std::string_view text, bool all, std::string &name, int &position) {
+  if (SplitItem(text, name, position)) return position == -1 && !all ? kUsage : kDone;
+  // A name with a number where the position goes: a position no dataset has.
+  const std::size_t slash = text.find('/'), dot = slash == std::string_view::npos ? slash : text.find('.', slash);
+  int unused = 0;
+  const bool numbered = slash != 0 && dot != std::string_view::npos && dot > slash + 1 &&
+                        ReadWhole(text.substr(dot + 1), 1, 999999999, unused) == kCouldNot;
+  return numbered ? kCouldNot : kUsage;
 }
 
 bool SplitItem(std::string_view text, std::string &name, int &position) {

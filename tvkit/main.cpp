@@ -1,7 +1,9 @@
 // The kit's program: started as a host command program (argv[0] a blank,
 // argv[1] the whole command line) it runs the command its first word names;
 // started by a link whose name is the word in lower case with ".k" (as the
-// shell starts solday.k), the link's name is the word.
+// shell starts solday.k), the link's name is the word.  The exit status is
+// the command's (tvkit::kDone, kCouldNot, kUsage); a word the kit does not
+// know, and a line the host cannot split into words, are usage errors.
 
 #include <cstdio>
 #include <cstring>
@@ -15,9 +17,9 @@ int main(int argc, char **argv) {
   name = name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
   if (name == "solday.k") return tvkit::Solday(argc, argv);
   if (name == "tvkit") return tvkit::Sample(argc - 1, argv + 1);
-  if (Tvinit(argc, argv) < 0) {
+  if (int rc = Tvinit(argc, argv); rc < 0) {
     std::fprintf(stderr, "TVinit error\n");
-    return 1;
+    return rc == kTvInitParseFailed ? tvkit::kUsage : tvkit::kCouldNot;
   }
   std::string word = tv::ProgramName();
   if (word.size() > 2 && word.substr(word.size() - 2) == ".k") word.resize(word.size() - 2);
@@ -38,5 +40,5 @@ int main(int argc, char **argv) {
   if (word == "SEQB" || word == "SEQS" || word == "PALX" || word == "ZRNG" || word == "SCRNSET" || word == "VWF")
     return tvkit::Loop(word);
   Tveprintf("not a command of this kit\n");
-  return 1;
+  return tvkit::kUsage;
 }

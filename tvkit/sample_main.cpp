@@ -1,5 +1,8 @@
 // `tvkit <what> ...`: sample data files, written whole, for a server machine.
+// Exit status kDone, kUsage for a line that is not one of the four forms,
+// kCouldNot for a value the kind refuses or a file that cannot be written.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,15 +21,19 @@ int Sample(int argc, char **argv) {
                             : what == "TEXT" ? "tttii" : "";
   std::vector<long> whole(static_cast<std::size_t>(argc > 0 ? argc : 0));
   double decimal = 0;
-  bool good = argc > 0 && static_cast<std::size_t>(argc) == kinds.size();
-  for (int i = 1; good && i < argc; ++i) {
+  // A word that is no number is a usage error; a number past eight digits
+  // is a value no file takes.
+  int status = argc > 0 && static_cast<std::size_t>(argc) == kinds.size() ? kDone : kUsage;
+  for (int i = 1; status == kDone && i < argc; ++i) {
     char *end = nullptr;
+    errno = 0;
     if (kinds[i] == 'i') whole[i] = std::strtol(argv[i], &end, 10);
     else if (kinds[i] == 'd') decimal = std::strtod(argv[i], &end);
     else continue;
-    good = end != argv[i] && *end == '\0' && whole[i] >= -99999999 && whole[i] <= 99999999;
+    if (end == argv[i] || *end != '\0') status = kUsage;
+    else if (errno != 0 || whole[i] < -99999999 || whole[i] > 99999999) status = kCouldNot;
   }
-  if (!good) argc = -1;
+  if (status != kDone) argc = -1;
   auto n = [&](int i) { return static_cast<int>(whole[i]); };
   auto d = [&](int) { return decimal; };
   std::string error;
@@ -42,8 +49,9 @@ int Sample(int argc, char **argv) {
   else
     error = "usage: tvkit AREA path date time sub-longitude lines elements resolution | MD path date rows columns | "
             "GRID path source run-hour forecast-hour date | TEXT path title date time";
-  if (!ok) std::fprintf(stderr, "tvkit: %s\n", error.c_str());
-  return ok ? 0 : 1;
+  if (ok) return kDone;
+  std::fprintf(stderr, "tvkit: %s\n", error.c_str());
+  return status != kDone ? status : kCouldNot;  // the kind's writer refused a value, or the file
 }
 
 }  // namespace tvkit

@@ -1,13 +1,19 @@
 // tvsession: starts a host session of a given number of image frames and
-// runs a command inside it (or a login shell), so that the frames outlive
-// a single run of the client: every program started inside joins the
-// session, and it ends when the command ends.
+// runs a command inside it (or an interactive shell), so that the frames
+// outlive a single run of the client: every program started inside joins
+// the session, and it ends when the command ends.
 //
 //   tvsession FRAMES [command [argument ...]]
+//
+// Exit status: the command's (128 + the signal that ended it; 127 when it
+// cannot be found or started); its own refusals as every kit command's:
+// kUsage for no FRAMES or FRAMES that is no whole number, kCouldNot for
+// FRAMES outside 1 .. 9999 or a session that cannot be created.
 
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,13 +21,18 @@
 
 #include "host/host.h"
 #include "posix/posix.h"
+#include "tvkit/tvkit.h"
 
 int main(int argc, char **argv) {
   char *end = nullptr;
-  long frames = argc < 2 ? 0 : std::strtol(argv[1], &end, 10);
-  if (argc < 2 || end == argv[1] || *end || frames < 1 || frames > tv::kMaxFrames) {
+  errno = 0;
+  const long frames = argc < 2 ? 0 : std::strtol(argv[1], &end, 10);
+  const int rc = argc < 2 || end == argv[1] || *end ? tvkit::kUsage
+                 : errno != 0 || frames < 1 || frames > tv::kMaxFrames ? tvkit::kCouldNot
+                                                                         : tvkit::kDone;
+  if (rc != tvkit::kDone) {
     std::fprintf(stderr, "usage: tvsession FRAMES [command [argument ...]]  (FRAMES 1 to %d)\n", tv::kMaxFrames);
-    return 2;
+    return rc;
   }
   // A session of its own: created here with the frames asked for.
   unsetenv("TVENV_POSUC");
@@ -30,14 +41,17 @@ int main(int argc, char **argv) {
   char *session_argv[] = {argv[0], nullptr};
   if (Tvinit(1, session_argv) < 0) {
     std::fprintf(stderr, "tvsession: the session cannot be created\n");
-    return 2;
+    return tvkit::kCouldNot;
   }
   unsetenv("TVFRAMES");
   std::vector<std::string> command;
   for (int i = 2; i < argc; ++i) command.emplace_back(argv[i]);
+  // No command: the caller's shell, interactive but not a login shell.  A
+  // login shell reads the account's profile, which on many systems sets
+  // PATH afresh and so loses the kit's links the caller put on it.
   if (command.empty()) {
     const char *shell = std::getenv("SHELL");
-    command = {shell && *shell ? shell : "/bin/sh", "-l"};
+    command = {shell && *shell ? shell : "/bin/sh", "-i"};
   }
   std::string path = command[0].find('/') != std::string::npos ? command[0] : tv::FindOnPath(command[0]);
   if (path.empty()) {

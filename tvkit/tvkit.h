@@ -2,7 +2,8 @@
 // word in lower case with ".k" (rasdup.k, rasvue.k, peektx.k ...), stand in
 // for the host environment's command programs, so that the system runs end
 // to end on a plain Linux box.  It gives each command the least behaviour
-// its callers need and refuses bad arguments with a message and status 1.
+// its callers need and refuses a line it cannot take with one message and
+// an exit status that says why (kDone, kCouldNot, kUsage below).
 //
 // Where data lives (docs/kit.md):
 //   a machine is a directory tree (its data under <root>/tavrin/data/) or
@@ -38,6 +39,19 @@
 
 namespace tvkit {
 
+// The exit statuses of every kit command: the links, `tvkit` run by hand,
+// and tvsession's own (docs/kit.md, "Exit status").  A refused line ends
+// with the status of the one problem its message reports.
+inline constexpr int kDone = 0;      // the command did what was asked
+inline constexpr int kCouldNot = 1;  // a line of the command's form it could not carry out: a number outside its
+                                     // range, a dataset, position or frame not there or of another kind, a file
+                                     // missing, unreadable or refused, nothing stored
+inline constexpr int kUsage = 2;     // not a line of the command: no command word or an unknown one, positional
+                                     // words missing or extra, a keyword the command does not take (or twice), a
+                                     // word or keyword value that is not of its form (no number where a number
+                                     // goes, not one of the command's words, no GROUP/DESCRIPTOR where a dataset
+                                     // goes)
+
 // The most bytes of a table the kit reads whole (a registry, the route
 // table, the address map, the loop's state) or of a text dataset PEEKTX
 // fetches.
@@ -67,6 +81,12 @@ struct Machine {
 
 // The dataset `name` (GROUP/DESCRIPTOR) of a machine.  false with `why`.
 [[nodiscard]] bool FindDataset(const Machine &machine, std::string_view name, Dataset &dataset, std::string &why);
+
+// As above; on false `missing` tells a registry read whole without a line
+// for `name` apart from a registry that cannot be read or whose line for it
+// is broken.
+[[nodiscard]] bool FindDataset(const Machine &machine, std::string_view name, Dataset &dataset, std::string &why,
+                               bool &missing);
 
 // A scratch directory ($TMPDIR, else /tmp: tvkit-XXXXXX) made when first
 // asked for, and removed with the files in it when the object goes away.
@@ -202,6 +222,7 @@ void ParseListing(std::string_view text, std::vector<ListedFile> &files);
 // The command line's checks: the keywords typed are among `keywords` (and
 // the host's global ones), else the problems are printed and false;
 // between `least` and `most` positional words follow the command word.
+// Either failing is a usage error (kUsage).
 [[nodiscard]] bool KeywordsAllowed(std::initializer_list<const char *> keywords);
 [[nodiscard]] bool PositionalCount(int least, int most);
 
@@ -209,7 +230,22 @@ void ParseListing(std::string_view text, std::vector<ListedFile> &files);
 // text); false otherwise.
 [[nodiscard]] bool WholeNumber(std::string_view text, int least, int most, int &value);
 
-// The commands; each returns the program's exit status.
+// As WholeNumber, telling why a word is refused: kDone with `value`;
+// kUsage when the word is no whole number (empty, a sign, anything but
+// digits); kCouldNot when it is one outside `least` .. `most` (`most` at
+// most 999999999).
+[[nodiscard]] int ReadWhole(std::string_view text, int least, int most, int &value);
+
+// A word GROUP/DESCRIPTOR[.position], or with `all` also GROUP/DESCRIPTOR.ALL,
+// split (see SplitItem): kDone; kUsage for a word not of that form (no
+// group, no descriptor, a position that is no whole number, .ALL where it
+// is not taken); kCouldNot for a position of 0 or one past 999999999.
+[[nodiscard]] int ReadItem(std::string_view text, bool all, std::string &name, int &position);
+
+// The commands; each returns the program's exit status (kDone, kCouldNot or
+// kUsage; WAITCAP the status of the command it ran, IMGDIR kUsage also for
+// a dataset its machine does not have, as the host's image-directory
+// reader expects).
 int Peektx();
 int Waitcap(const std::string &line);  // the whole command line
 int Setreg();
@@ -223,7 +259,8 @@ int Solday(int argc, char **argv);
 // `tvkit <what> ...` run by hand: sample data files for a server machine
 // (docs/kit.md): AREA path date time sub-longitude lines elements
 // resolution, MD path date rows columns, GRID path source run-hour
-// forecast-hour date, TEXT path title date time.
+// forecast-hour date, TEXT path title date time.  `argv[0]` is the kind;
+// the exit status.
 int Sample(int argc, char **argv);
 
 }  // namespace tvkit

@@ -27,6 +27,8 @@ set(expected
   "${BINDIR}/vkhealth"
   "${BINDIR}/vks"
   "${MANDIR}/man1/query_logfile.1"
+  "${MANDIR}/man1/tvkit.1"
+  "${MANDIR}/man1/tvsession.1"
   "${MANDIR}/man1/vkc.1"
   "${MANDIR}/man1/vkhealth.1"
   "${MANDIR}/man1/vks.1")
@@ -41,7 +43,7 @@ if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed files:\n  ${installed}\nexpected:\n  ${expected}")
 endif()
 
-foreach(page vkc.1 vks.1 query_logfile.1 vkhealth.1)
+foreach(page vkc.1 vks.1 query_logfile.1 vkhealth.1 tvkit.1 tvsession.1)
   execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files
     "${SOURCE_DIR}/docs/man/${page}" "${PREFIX}/${MANDIR}/man1/${page}" RESULT_VARIABLE differ)
   if(NOT differ EQUAL 0)

@@ -1,12 +1,15 @@
 // The manual pages under docs/man stay true to the programs: every command
 // word and short form of a program's command table has its entry in the
 // COMMANDS section of that program's page (and no entry names a command the
-// program does not have), the files the programs use are named under FILES,
-// and each page renders without a warning from the roff formatter.
+// program does not have), every host command word of the kit has its entry
+// in tvkit(1), the files the programs use are named under FILES, the kit's
+// pages share the head and order of sections, and each page renders without
+// a warning from the roff formatter.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <map>
 #include <regex>
@@ -147,6 +150,56 @@ TEST(ManPages, EachPageHasTheUsualSections) {
   }
 }
 
+TEST(ManPages, EveryKitCommandWordIsDocumented) {
+  std::vector<std::string> duplicates;
+  std::map<std::string, std::string> documented =
+      DocumentedCommands(Section(ReadFile(PagePath("tvkit.1")), "COMMANDS"), duplicates);
+  EXPECT_TRUE(duplicates.empty()) << "tvkit.1 documents a command twice: " << duplicates.front();
+  std::map<std::string, std::string> words;  // the kit's links, as command words
+  std::istringstream list(VARNEK_KIT_WORDS);
+  for (std::string word; std::getline(list, word, ',');) {
+    for (char &c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    words.emplace(word, "");
+  }
+  ASSERT_FALSE(words.empty());
+  for (const auto &[word, unused] : words) EXPECT_TRUE(documented.count(word)) << "tvkit.1 has no entry for " << word;
+  for (const auto &[word, unused] : documented) EXPECT_TRUE(words.count(word)) << "tvkit.1 documents " << word
+                                                                              << ", which the kit has no link for";
+}
+
+// The kit's pages open with the head every page shares, and their sections
+// come in the one order, SEE ALSO last naming related pages.
+TEST(ManPages, KitPagesShareTheHeadAndTheOrderOfSections) {
+  const std::regex see_also(R"(^\.BR (vkc|vks|vkhealth|query_logfile|tvkit|tvsession) \(1\)(,?)$)");
+  struct Page {
+    const char *name, *title;
+    std::vector<std::string> sections;
+  } pages[] = {
+      {"tvkit.1", "TVKIT",
+       {"NAME", "SYNOPSIS", "DESCRIPTION", "COMMANDS", "EXIT STATUS", "ENVIRONMENT", "FILES", "EXAMPLES", "SEE ALSO"}},
+      {"tvsession.1", "TVSESSION",
+       {"NAME", "SYNOPSIS", "DESCRIPTION", "EXIT STATUS", "ENVIRONMENT", "FILES", "EXAMPLES", "SEE ALSO"}},
+  };
+  for (const Page &p : pages) {
+    SCOPED_TRACE(p.name);
+    const std::vector<std::string> lines = Lines(ReadFile(PagePath(p.name)));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], std::string(".TH ") + p.title + R"( 1 "2026-12" "VARNEK-II 1.1" "VARNEK-II Manual")");
+    std::vector<std::string> sections;
+    for (const std::string &line : lines)
+      if (line.rfind(".SH ", 0) == 0) sections.push_back(line.substr(4));
+    EXPECT_EQ(sections, p.sections);
+    const std::vector<std::string> related = Section(ReadFile(PagePath(p.name)), "SEE ALSO");
+    ASSERT_FALSE(related.empty());
+    for (std::size_t i = 0; i < related.size(); ++i) {
+      std::smatch m;
+      ASSERT_TRUE(std::regex_match(related[i], m, see_also)) << related[i];
+      EXPECT_NE(m[1].str() + ".1", p.name) << "the page names itself";
+      EXPECT_EQ(m[2].str(), i + 1 < related.size() ? "," : "") << related[i];
+    }
+  }
+}
+
 TEST(ManPages, FilesSectionsNameTheFilesOfTheWorkingDirectory) {
   std::vector<std::string> client = Words(Section(ReadFile(PagePath("vkc.1")), "FILES"));
   for (const char *file : {kClientFile, kServerListFile, kVerboseFile, kClientLogFile, kCompareFile,
@@ -179,7 +232,7 @@ TEST(ManPages, EachPageRendersWithoutWarnings) {
     GTEST_SKIP() << "neither groff nor man is installed (Debian packages groff-base, man-db): "
                     "the pages cannot be rendered here";
   TempDir dir;
-  for (const char *name : {"vkc.1", "vks.1", "query_logfile.1"}) {
+  for (const char *name : {"vkc.1", "vks.1", "query_logfile.1", "tvkit.1", "tvsession.1"}) {
     std::string page = PagePath(name);
     if (!groff.empty()) {
       RunResult r = RunProgram({groff, "-man", "-ww", "-z", "-Tutf8", page}, dir.path());

@@ -280,4 +280,54 @@ TEST(MagnifyTest, RefusesOversizedResultsAndBadInput) {
   EXPECT_EQ(h, 1);
 }
 
+TEST(MagnifyCentredTest, KeepsTheMiddleOfEachMagnifiedSidePastItsMost) {
+  // Pixel value x + 10 * y tells where each kept pixel came from.
+  std::vector<unsigned char> in(7 * 5);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) in[static_cast<std::size_t>(y * 7 + x)] = static_cast<unsigned char>(x + 10 * y);
+  struct Case {
+    int line_mag, elem_mag, most_w, most_h;
+    int w, h, left, top;  // the part of the whole magnified picture kept
+  } cases[] = {
+      {1, 1, 7, 5, 7, 5, 0, 0},      // as large as the display: whole
+      {1, 1, 99, 99, 7, 5, 0, 0},    // smaller: whole
+      {1, 1, 4, 2, 4, 2, 1, 1},      // an odd difference drops the extra element at the end
+      {2, 3, 10, 6, 10, 6, 5, 2},    // 21 x 10 magnified
+      {-2, -3, 99, 99, 3, 3, 0, 0},  // 3 x 3 kept of every other line, every third element
+      {4, 2, 640, 8, 14, 8, 0, 6},   // taller than the display only
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.line_mag) + " " + std::to_string(c.elem_mag) + " in " + std::to_string(c.most_w) +
+                 "x" + std::to_string(c.most_h));
+    std::vector<unsigned char> whole;
+    int whole_w = 0, whole_h = 0;
+    ASSERT_TRUE(kit::Magnify(in, 7, 5, c.line_mag, c.elem_mag, whole, whole_w, whole_h));
+    std::vector<unsigned char> out = in;
+    int w = 0, h = 0;
+    ASSERT_TRUE(kit::MagnifyCentred(out, 7, 5, c.line_mag, c.elem_mag, c.most_w, c.most_h, out, w, h));  // in place
+    ASSERT_EQ(w, c.w);
+    ASSERT_EQ(h, c.h);
+    ASSERT_EQ(out.size(), static_cast<std::size_t>(w * h));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        EXPECT_EQ(out[static_cast<std::size_t>(y * w + x)],
+                  whole[static_cast<std::size_t>((y + c.top) * whole_w + x + c.left)]) << x << "," << y;
+  }
+  // Past the largest magnified side: only the part shown is made.
+  std::vector<unsigned char> out;
+  int w = 0, h = 0;
+  ASSERT_TRUE(kit::MagnifyCentred(in, 7, 5, 2000, 2000, 640, 480, out, w, h));  // 10000 x 14000 magnified
+  ASSERT_EQ(w, 640);
+  ASSERT_EQ(h, 480);
+  // Lines 4760..5239 and elements 6680..7319: all of source line 2, element 3.
+  EXPECT_EQ(out, std::vector<unsigned char>(640 * 480, 3 + 10 * 2));
+  out = {1};
+  w = h = 9;
+  EXPECT_FALSE(kit::MagnifyCentred(in, 7, 4, 1, 1, 3, 3, out, w, h));  // the wrong number of pixels
+  EXPECT_FALSE(kit::MagnifyCentred(in, 7, 5, 1, 1, 0, 3, out, w, h));
+  EXPECT_FALSE(kit::MagnifyCentred({}, 0, 0, 1, 1, 3, 3, out, w, h));
+  EXPECT_EQ(out, std::vector<unsigned char>{1});
+  EXPECT_EQ(w, 9);
+}
+
 }  // namespace
