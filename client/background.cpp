@@ -11,8 +11,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "client/client.h"
+#include "client/health.h"
 #include "client/internal.h"
 #include "host/host.h"
 #include "posix/posix.h"
@@ -45,6 +48,20 @@ void CheckExistingMarker(Marker &marker, int opened) {
   // that started meanwhile keeps its own marker.
   if (opened != 0) (void)posix::Unlink(kMarkerFile);
   else if (marker.TakeOver(false)) marker.Remove();
+}
+
+// The datasets of the active records an announcement may wake the loop
+// for (TEXT records have none: they are taken by every pass that runs).
+std::vector<std::pair<std::string, std::string>> WatchedDatasets() {
+  std::vector<std::pair<std::string, std::string>> out;
+  DBase file;
+  if (DBOpenForRead(&file, kClientFile, "") != 0) return out;
+  ClientTable table(&file);
+  if (table.Load())
+    for (int type : {AREA, MD, GRID})
+      for (int n : table.Active(type)) out.emplace_back(table.Record(n)->Group, table.Record(n)->Descriptor);
+  (void)DBClose(&file);
+  return out;
 }
 
 }  // namespace
@@ -83,12 +100,21 @@ int ClientBGJob() {
   // A cycle that fails (no route table, no client file) never ends the loop:
   // the next one runs after the pause.  The loop ends when its marker is
   // gone or no longer names it, or when a terminating signal stopped a
-  // command of its cycle.
+  // command of its cycle.  With VKNotify the pause ends early when an
+  // announcement of a watched dataset comes.
+  client_internal::Waker waker;
+  const bool push = waker.Load();
   while (marker.StillNames(self)) {
     if (verbose > 1) std::printf("VARNEK Crawling ...\n");
+    if (push) health::SetBrokers(waker.Health());
     (void)Cycle();
     if (posix::TerminationSignal() != 0) break;
-    Tvsleep(sleep_ms);
+    if (push) {
+      waker.Watch(WatchedDatasets());
+      (void)waker.Wait(sleep_ms);
+    } else {
+      Tvsleep(sleep_ms);
+    }
   }
   if (posix::TerminationSignal() != 0) return kClientFailed;
   if (verbose > 0) std::printf("VARNEK dead ...\n");

@@ -37,6 +37,12 @@ Pass &State() {
   return pass;
 }
 
+// The background loop's brokers, set between passes.
+std::vector<BrokerHealth> &Brokers() {
+  static std::vector<BrokerHealth> brokers;
+  return brokers;
+}
+
 RecordHealth *Current() {
   Pass &p = State();
   if (!p.running || p.record < 1 || p.record > kClientRecords) return nullptr;
@@ -158,11 +164,14 @@ void FutureDated() {
   }
 }
 
+void SetBrokers(const std::vector<BrokerHealth> &brokers) { Brokers() = brokers; }
+
 int EndPass(int result, std::int64_t now) {
   Pass &p = State();
   if (!p.running) return kClientOk;
   p.running = false;
   p.file.pass_ended = now;
+  p.file.brokers = Brokers();
   p.file.pass_result = result == kClientOk ? 0 : 1;
   // The active records as the client file holds them now; what is known of
   // a number counts only while it is the same record (type, group and

@@ -27,7 +27,7 @@
 namespace health {
 
 inline constexpr const char *kHealthFile = "VKHealth";
-inline constexpr int kHealthVersion = 1;
+inline constexpr int kHealthVersion = 2;  // version 1 (no broker lines) is still read
 inline constexpr std::size_t kMostHealthBytes = 1u << 20;  // a larger file is refused as damaged
 
 // A command status that was never recorded (written "-").
@@ -79,11 +79,22 @@ struct RecordHealth {
   int failed_status = kNoStatus;
 };
 
+// A broker the background loop listens to for announcements (VKNotify).
+struct BrokerHealth {
+  int number = 0;                // its place in VKNotify, from 1
+  std::string url;               // mqtt://host:port or mqtts://host:port
+  int connected = 0;             // 1 when connected at the pass's start
+  std::int64_t last = 0;         // when the last announcement came; 0 never
+  std::int64_t received = 0;     // announcements received since the loop started
+  std::int64_t woken = 0;        // passes they started early
+};
+
 struct HealthFile {
   std::int64_t pass_started = 0;  // seconds since 1970 UTC
   std::int64_t pass_ended = 0;
   int pass_result = 0;            // the cycle's status: 0, or 1
   std::vector<ServerHealth> servers;
+  std::vector<BrokerHealth> brokers;  // only a background loop's passes have them
   std::vector<RecordHealth> records;
 };
 
@@ -142,6 +153,10 @@ void CommandRan(Command kind, int status);
 // its last failure, kFutureDatedWord.
 void FutureDated();
 inline constexpr const char *kFutureDatedWord = "future-dated";
+
+// The brokers of the background loop as they are now: the passes that
+// follow write them into the file (a pass outside a loop writes none).
+void SetBrokers(const std::vector<BrokerHealth> &brokers);
 
 // Ends the pass with the cycle's status and writes the health file whole
 // for the active records of the client file (read once more, quietly).  kClientOk, or

@@ -174,13 +174,17 @@ std::string FormatHealth(const HealthFile &file) {
     out += "server " + std::to_string(s.entry) + " " + std::to_string(s.version) + " " + Escape(s.group) + " " +
            Escape(s.address) + " " + std::to_string(s.fetched) + " " + s.outcome + " " + Status(s.exit_status) +
            " " + std::to_string(s.duration_ms) + " " + std::to_string(s.applied) + " " + Escape(s.reason) + "\n";
+  for (const BrokerHealth &b : file.brokers)
+    out += "broker " + std::to_string(b.number) + " " + Escape(b.url) + " " + std::to_string(b.connected) + " " +
+           std::to_string(b.last) + " " + std::to_string(b.received) + " " + std::to_string(b.woken) + "\n";
   for (const RecordHealth &r : file.records)
     out += "record " + std::to_string(r.number) + " " + TypeWord(r.type) + " " + Escape(r.group) + " " +
            Escape(r.descriptor) + " " + std::to_string(r.examined) + " " + std::to_string(r.taken) + " " +
            std::to_string(r.item) + " " + Status(r.copy) + " " + Status(r.display) + " " + Status(r.user) + " " +
            std::to_string(r.failed_at) + " " + (r.failed_command.empty() ? "-" : r.failed_command) + " " +
            Status(r.failed_status) + "\n";
-  out += "end " + std::to_string(file.servers.size()) + " " + std::to_string(file.records.size()) + "\n";
+  out += "end " + std::to_string(file.servers.size()) + " " + std::to_string(file.records.size()) + " " +
+         std::to_string(file.brokers.size()) + "\n";
   return out;
 }
 
@@ -200,8 +204,10 @@ int ParseHealth(std::string_view text, HealthFile &file, std::string &why) {
     lines.push_back(text.substr(at, end - at));
     at = end + 1;
   }
-  if (lines[0] != "VKHealth " + std::to_string(kHealthVersion)) {
-    why = "line 1 is not \"VKHealth " + std::to_string(kHealthVersion) + "\"";
+  // Version 1 has no broker lines, and two counts on its end line.
+  const int version = lines[0] == "VKHealth 1" ? 1 : lines[0] == "VKHealth 2" ? 2 : 0;
+  if (version == 0) {
+    why = "line 1 is not \"VKHealth 1\" or \"VKHealth 2\"";
     return kHealthDamaged;
   }
   bool pass_seen = false, end_seen = false;
@@ -220,7 +226,17 @@ int ParseHealth(std::string_view text, HealthFile &file, std::string &why) {
              in.Int("pass end", file.pass_ended, 0, kMostTime) && in.Int("pass result", file.pass_result, 0, 1) &&
              in.End();
       pass_seen = true;
-    } else if (kind == "server" && pass_seen && file.records.empty()) {
+    } else if (kind == "broker" && version >= 2 && pass_seen && file.records.empty()) {
+      BrokerHealth b;
+      good = in.Int("broker", b.number, 1, 1000) && in.Text("url", b.url, 512) &&
+             in.Int("connected", b.connected, 0, 1) && in.Int("last announcement", b.last, 0, kMostTime) &&
+             in.Int("received", b.received, 0, INT64_MAX) && in.Int("woken", b.woken, 0, INT64_MAX) && in.End();
+      if (good && !file.brokers.empty() && file.brokers.back().number >= b.number) {
+        why = "line " + std::to_string(number) + ": broker numbers are not in ascending order";
+        return kHealthDamaged;
+      }
+      file.brokers.push_back(b);
+    } else if (kind == "server" && pass_seen && file.records.empty() && file.brokers.empty()) {
       ServerHealth s;
       good = in.Int("entry", s.entry, 0, kServerListRecords) && in.Int("version", s.version, -999999, 999999) &&
              in.Text("group", s.group, sizeof(ServerListRec::group) - 1) &&
@@ -254,11 +270,13 @@ int ParseHealth(std::string_view text, HealthFile &file, std::string &why) {
       }
       file.records.push_back(r);
     } else if (kind == "end" && pass_seen) {
-      std::int64_t servers = 0, records = 0;
+      std::int64_t servers = 0, records = 0, brokers = 0;
       good = in.Int("server count", servers, 0, kServerListRecords + 1) &&
-             in.Int("record count", records, 0, kClientRecords) && in.End();
+             in.Int("record count", records, 0, kClientRecords) &&
+             (version < 2 || in.Int("broker count", brokers, 0, 1000)) && in.End();
       if (good && (static_cast<std::size_t>(servers) != file.servers.size() ||
-                   static_cast<std::size_t>(records) != file.records.size())) {
+                   static_cast<std::size_t>(records) != file.records.size() ||
+                   static_cast<std::size_t>(brokers) != file.brokers.size())) {
         why = "line " + std::to_string(number) + ": the counts do not match the lines (the file is cut short?)";
         return kHealthDamaged;
       }

@@ -6,11 +6,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Notify/Notify.h"
 #include "client/client.h"
+#include "client/health.h"
 #include "posix/posix.h"
 
 // The client records of one comparison.  Load reads records 1..200 in one
@@ -134,6 +137,42 @@ class Marker {
   std::string name_;
   posix::File file_;
   bool held_ = false;
+};
+
+// The background loop's wait between passes (VKNotify): the interval, or
+// an announcement of a dataset the loop watches.  Calling sequence: Load
+// once; before each wait, Watch the datasets of the active records; Wait.
+class Waker {
+ public:
+  Waker();
+  ~Waker();
+  Waker(const Waker &) = delete;
+  Waker &operator=(const Waker &) = delete;
+
+  // Reads VKNotify.  false when there is none, or it is refused (said on
+  // the error stream): the loop then only sleeps.
+  [[nodiscard]] bool Load();
+
+  // The datasets (group, descriptor) to be woken for; those of a group
+  // VKNotify does not route are not watched.
+  void Watch(const std::vector<std::pair<std::string, std::string>> &datasets);
+
+  // Waits `milliseconds`, or less when an announcement of a watched dataset
+  // comes: true then, once every message already queued has been taken too
+  // (a burst wakes one pass).  A broker that cannot be reached is tried
+  // again, waiting longer each time, up to a minute.
+  [[nodiscard]] bool Wait(int milliseconds);
+
+  // Each broker's state, for the health file.
+  std::vector<health::BrokerHealth> Health() const;
+
+ private:
+  struct Listener;
+  bool Reach(Listener &listener);
+  bool Wakes(const Listener &listener, const std::string &topic, const std::string &payload) const;
+  notify::ClientConfig config_;
+  std::string client_id_;
+  std::vector<std::unique_ptr<Listener>> listeners_;
 };
 
 // A word for /bin/sh: quoted in single quotes, a quote inside written '\''.

@@ -115,6 +115,9 @@ pid_t Spawn(const char *path, char *const argv[], const posix_spawn_file_actions
   sigemptyset(&defaults);
   sigemptyset(&none);
   for (int sig : kRelayedSignals) sigaddset(&defaults, sig);
+  // A library of this process may ignore SIGPIPE (the broker client does);
+  // a host command starts with it at its default all the same.
+  sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setsigmask(&attributes, &none);
   short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;

@@ -198,7 +198,7 @@ int fitInServerAFRec(const ServerRec &raf, const ServerRec &rcmd) {
   }
 }
 
-int invokeServerRec(ServerRec rcmd, int multiinvoke) {
+int invokeServerRec(ServerRec rcmd, int multiinvoke, std::vector<ServerRec> *written) {
   server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kUpdate);
   std::FILE *fp = file.fp();
   if (!fp) return file.status();
@@ -217,15 +217,18 @@ int invokeServerRec(ServerRec rcmd, int multiinvoke) {
     if (results[static_cast<std::size_t>(n - 1)] != 0 || seen.Status != Active || fitInServerAFRec(seen, rcmd) != 0)
       continue;
     bool matched = false;
+    ServerRec updated;
     int rc = rewriteServerRecord(n, fp, [&](ServerRec &rec) {
       if (rec.Status != Active || fitInServerAFRec(rec, rcmd) != 0) return false;
       matched = true;
       Tvdprintf("invokeServerRec: matched recNum %d %d\n", n, static_cast<int>(rec.DataType));
       (void)updateServerRec(&rec, rcmd);
       data_file.Update(&rec);
+      updated = rec;
       return true;
     });
     if (rc != 0) result = rc == kServerNotStored ? rc : kServerError;
+    if (rc == 0 && matched && written) written->push_back(updated);
     if (matched && multiinvoke == 0) break;
   }
   return result;
@@ -266,6 +269,7 @@ int INVOKEServer() {
     return kServerError;
   }
 
+  std::vector<ServerRec> written;
   for (int position = 2; position <= count; ++position) {
     ServerRec rcmd;
     (void)initServerRec(&rcmd, type);
@@ -282,12 +286,14 @@ int INVOKEServer() {
       else if (type == MD) rcmd.ServerData.Md.currentNum = number;
       else rcmd.ServerData.Grid.currentNum = number;
     }
-    if (int rc = invokeServerRec(rcmd, multi); rc != 0) {
+    if (int rc = invokeServerRec(rcmd, multi, &written); rc != 0) {
       if (type == TEXT) Tveprintf("INVOKEServer: Error in invokeServerRec\n");
       else std::printf("INVOKEServer: Error in invokeServerRec\n");
+      announceServerRecs(written);  // what was written before the failure
       return rc == kServerNotStored ? rc : kServerError;
     }
   }
+  announceServerRecs(written);
   std::printf("DONE: INVOKE.\n");
   return kServerOk;
 }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "AvailFile/AvailFile.h"
 #include "vocab/vocab.h"
@@ -78,7 +79,16 @@ std::string statusName(std::int32_t status);
 // written back.  0 (also when nothing matched); 1 after
 // "Cannot open server file."; -1 when the writer refused a record;
 // kServerNotStored when a write failed.
-[[nodiscard]] int invokeServerRec(ServerRec rcmd, int multiinvoke);
+// The records written are added to `written` when it is given (for the
+// announcement that follows the table write).
+[[nodiscard]] int invokeServerRec(ServerRec rcmd, int multiinvoke, std::vector<ServerRec> *written = nullptr);
+
+// Announces records INVOKE has written, one message each, when VKNotify in
+// the working directory names a broker (docs/notify.md): best effort and
+// bounded (a broker that refuses adds no wait, one that does not answer at
+// most a second), and only ever one warning line on the error stream; the
+// table, the output and the status of INVOKE do not depend on it.
+void announceServerRecs(const std::vector<ServerRec> &written);
 
 // 0 when the file record `raf` matches the command record `rcmd` (same type
 // and machine name; for AREA, MD and GRID the command's number equals the

@@ -23,14 +23,18 @@ TEST(HealthFileTest, TextIsReadBackFieldForField) {
   r.number = 7, r.type = AREA, r.group = "-", r.descriptor = "", r.examined = 1704110402, r.taken = 1704110403;
   r.item = 5, r.copy = 0, r.display = 1, r.failed_at = 1704110403, r.failed_command = "display", r.failed_status = 1;
   file.records.push_back(r);
+  health::BrokerHealth b;
+  b.number = 1, b.url = "mqtt://127.0.0.1:1883", b.connected = 1, b.last = 1704110399, b.received = 12, b.woken = 3;
+  file.brokers.push_back(b);
   std::string text = health::FormatHealth(file);
   EXPECT_EQ(text,
-            "VKHealth 1\n"
+            "VKHealth 2\n"
             "pass 1704110400 1704110460 1\n"
             "server 3 2 RTIM host%2021%0Ax%25y 1704110401 no-route 0 15 0 "
             "Fail%20to%20open%20/h/tavrin/data/TVTABLE.TXT%20for%20read\n"
+            "broker 1 mqtt://127.0.0.1:1883 1 1704110399 12 3\n"
             "record 7 AREA %2D - 1704110402 1704110403 5 0 1 - 1704110403 display 1\n"
-            "end 1 1\n");
+            "end 1 1 1\n");
   health::HealthFile back;
   std::string why;
   ASSERT_EQ(health::ParseHealth(text, back, why), health::kHealthOk) << why;
@@ -43,7 +47,13 @@ TEST(HealthFileTest, TextIsReadBackFieldForField) {
   EXPECT_EQ(back.records[0].descriptor, "");
   EXPECT_EQ(back.records[0].user, health::kNoStatus);
   EXPECT_EQ(back.records[0].failed_command, "display");
+  ASSERT_EQ(back.brokers.size(), 1u);
+  EXPECT_EQ(back.brokers[0].woken, 3);
   EXPECT_EQ(health::FormatHealth(back), text);
+  // A file of the first version (no brokers, two counts) is still read.
+  const std::string first = "VKHealth 1\npass 1 2 0\nend 0 0\n";
+  EXPECT_EQ(health::ParseHealth(first, back, why), health::kHealthOk) << why;
+  EXPECT_EQ(health::ParseHealth(first + "broker 1 x 0 0 0 0\n", back, why), health::kHealthDamaged);
 
   // Every cut of the file is refused.
   for (std::size_t n = 0; n < text.size(); ++n)

@@ -130,7 +130,7 @@ TEST_F(VkhealthTest, MissingOrDamagedFilesEndWithThreeAndPrintNothing) {
   } rows[] = {
       {good.substr(0, good.size() - 1), "its last line is cut short"},
       {good.substr(0, good.find("end ")), "the end line is missing"},
-      {"VKHealth 2\n" + good.substr(good.find('\n') + 1), "line 1 is not \"VKHealth 1\""},
+      {"VKHealth 3\n" + good.substr(good.find('\n') + 1), "line 1 is not \"VKHealth 1\" or \"VKHealth 2\""},
       {std::string(good).replace(good.find("compared"), 8, "compareX"), "line 3: outcome is not one of its words"},
       {std::string(good).replace(good.find("end 1 1"), 7, "end 2 1"), "the counts do not match"},
       {std::string(good).replace(good.find(" G8IR "), 6, " G8 IR "), "line 4: examined is not a number"},

@@ -1,0 +1,165 @@
+// One connection to an MQTT broker through the Eclipse Paho MQTT C client
+// (its synchronous API, without callbacks: every call is made from here,
+// and the client starts no thread of its own).
+
+#include <MQTTClient.h>
+#include <fcntl.h>
+
+#include <string>
+#include <vector>
+
+#include "Notify/Notify.h"
+#include "posix/posix.h"
+
+namespace notify {
+
+struct Connection::State {
+  MQTTClient client = nullptr;
+  bool connected = false;
+};
+
+namespace {
+
+std::string PahoText(int rc) {
+  const char *text = MQTTClient_strerror(rc);
+  return text ? std::string(text) + " (" + std::to_string(rc) + ")" : "error " + std::to_string(rc);
+}
+
+// The broker's address as the client library writes it.
+std::string ServerUri(const std::string &url) {
+  if (url.rfind("mqtts://", 0) == 0) {
+    std::string rest = url.substr(8);
+    if (rest.find(':') == std::string::npos) rest += ":8883";
+    return "ssl://" + rest;
+  }
+  std::string rest = url.substr(7);
+  if (rest.find(':') == std::string::npos) rest += ":1883";
+  return "tcp://" + rest;
+}
+
+// The first line of a password file.
+bool ReadPassword(const std::string &path, std::string &password, std::string &why) {
+  posix::File file;
+  if (int rc = posix::OpenRegular(path.c_str(), O_RDONLY, file); rc != 0) {
+    why = "password file " + path + ": " + posix::ErrorText(rc);
+    return false;
+  }
+  char text[1024];
+  ssize_t got = posix::ReadSome(file.fd(), text, sizeof text);
+  if (got < 0) {
+    why = "password file " + path + ": cannot be read";
+    return false;
+  }
+  password.assign(text, static_cast<std::size_t>(got));
+  password = password.substr(0, password.find('\n'));
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return true;
+}
+
+}  // namespace
+
+Connection::Connection() : state_(std::make_unique<State>()) {}
+
+Connection::~Connection() {
+  if (state_->client) {
+    if (state_->connected) (void)MQTTClient_disconnect(state_->client, 100);
+    MQTTClient_destroy(&state_->client);
+  }
+}
+
+bool Connection::connected() const { return state_->connected && MQTTClient_isConnected(state_->client); }
+
+int Connection::Connect(const Broker &broker, const std::string &client_id, bool persistent, int timeout_ms,
+                        std::string &why) {
+  if (state_->client) {
+    if (state_->connected) (void)MQTTClient_disconnect(state_->client, 0);
+    MQTTClient_destroy(&state_->client);
+    state_->connected = false;
+  }
+  const std::string uri = ServerUri(broker.url);
+  int rc = MQTTClient_create(&state_->client, uri.c_str(), client_id.c_str(), MQTTCLIENT_PERSISTENCE_NONE, nullptr);
+  if (rc != MQTTCLIENT_SUCCESS) {
+    state_->client = nullptr;
+    return why = "cannot make a client for " + broker.url + ": " + PahoText(rc), kFailed;
+  }
+  MQTTClient_connectOptions options = MQTTClient_connectOptions_initializer;
+  options.keepAliveInterval = 60;
+  options.cleansession = persistent ? 0 : 1;
+  options.connectTimeout = timeout_ms <= 0 ? 1 : (timeout_ms + 999) / 1000;
+  // One protocol version, so that a refusal is not tried twice.
+  options.MQTTVersion = MQTTVERSION_3_1_1;
+  std::string password;
+  if (!broker.user.empty()) options.username = broker.user.c_str();
+  if (!broker.password_file.empty()) {
+    if (!ReadPassword(broker.password_file, password, why)) return kFailed;
+    options.password = password.c_str();
+  }
+  MQTTClient_SSLOptions tls = MQTTClient_SSLOptions_initializer;
+  if (uri.rfind("ssl://", 0) == 0) {
+    tls.enableServerCertAuth = 1;
+    tls.verify = 1;
+    if (!broker.ca_file.empty()) tls.trustStore = broker.ca_file.c_str();
+    options.ssl = &tls;
+  }
+  rc = MQTTClient_connect(state_->client, &options);
+  if (rc != MQTTCLIENT_SUCCESS) return why = "cannot connect to " + broker.url + ": " + PahoText(rc), kFailed;
+  state_->connected = true;
+  return kOk;
+}
+
+int Connection::Publish(const std::string &topic, const std::string &payload, int timeout_ms, std::string &why) {
+  if (!state_->connected) return why = "not connected", kFailed;
+  MQTTClient_message message = MQTTClient_message_initializer;
+  message.payload = const_cast<char *>(payload.data());
+  message.payloadlen = static_cast<int>(payload.size());
+  message.qos = 1;
+  message.retained = 1;
+  MQTTClient_deliveryToken token = 0;
+  int rc = MQTTClient_publishMessage(state_->client, topic.c_str(), &message, &token);
+  if (rc == MQTTCLIENT_SUCCESS)
+    rc = MQTTClient_waitForCompletion(state_->client, token, static_cast<unsigned long>(timeout_ms > 0 ? timeout_ms : 0));
+  if (rc != MQTTCLIENT_SUCCESS) return why = "cannot publish " + topic + ": " + PahoText(rc), kFailed;
+  return kOk;
+}
+
+int Connection::Subscribe(const std::vector<std::string> &topics, std::string &why) {
+  if (!state_->connected) return why = "not connected", kFailed;
+  if (topics.empty()) return kOk;
+  std::vector<char *> names;
+  std::vector<int> qos(topics.size(), 1);
+  for (const std::string &t : topics) names.push_back(const_cast<char *>(t.c_str()));
+  int rc = MQTTClient_subscribeMany(state_->client, static_cast<int>(topics.size()), names.data(), qos.data());
+  if (rc != MQTTCLIENT_SUCCESS) return why = "cannot subscribe: " + PahoText(rc), kFailed;
+  for (int granted : qos)
+    if (granted == 0x80) return why = "the broker refused a subscription", kFailed;
+  return kOk;
+}
+
+int Connection::Receive(int timeout_ms, std::string &topic, std::string &payload, std::string &why) {
+  if (!state_->connected) return why = "not connected", -1;
+  char *name = nullptr;
+  int name_length = 0;
+  MQTTClient_message *message = nullptr;
+  int rc = MQTTClient_receive(state_->client, &name, &name_length, &message,
+                              static_cast<unsigned long>(timeout_ms > 0 ? timeout_ms : 0));
+  if (rc != MQTTCLIENT_SUCCESS && rc != MQTTCLIENT_TOPICNAME_TRUNCATED) {
+    state_->connected = false;
+    if (message) MQTTClient_freeMessage(&message);
+    if (name) MQTTClient_free(name);
+    return why = "connection lost: " + PahoText(rc), -1;
+  }
+  if (!message) {
+    if (!MQTTClient_isConnected(state_->client)) {
+      state_->connected = false;
+      return why = "connection lost", -1;
+    }
+    return 0;
+  }
+  topic = name_length > 0 ? std::string(name, static_cast<std::size_t>(name_length)) : std::string(name ? name : "");
+  payload.assign(static_cast<const char *>(message->payload), static_cast<std::size_t>(message->payloadlen));
+  MQTTClient_freeMessage(&message);
+  MQTTClient_free(name);
+  return 1;
+}
+
+}  // namespace notify
