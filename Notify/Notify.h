@@ -30,6 +30,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace notify {
@@ -121,9 +122,11 @@ class Connection {
   [[nodiscard]] int Connect(const Broker &broker, const std::string &client_id, bool persistent, int timeout_ms,
                             std::string &why);
 
-  // Publishes at QoS 1, retained, and waits up to `timeout_ms` for the
-  // broker's acknowledgement.  kOk or kFailed with `why`.
-  [[nodiscard]] int Publish(const std::string &topic, const std::string &payload, int timeout_ms, std::string &why);
+  // Publishes `messages` (topic, payload) at QoS 1, retained, and waits up
+  // to `timeout_ms` for the broker to acknowledge every one.  kOk or kFailed
+  // with `why`.
+  [[nodiscard]] int Publish(const std::vector<std::pair<std::string, std::string>> &messages, int timeout_ms,
+                            std::string &why);
 
   // Subscribes to `topics` at QoS 1.  kOk or kFailed with `why`.
   [[nodiscard]] int Subscribe(const std::vector<std::string> &topics, std::string &why);

@@ -5,6 +5,7 @@
 #include <MQTTClient.h>
 #include <fcntl.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,7 @@ int Connection::Connect(const Broker &broker, const std::string &client_id, bool
   options.connectTimeout = timeout_ms <= 0 ? 1 : (timeout_ms + 999) / 1000;
   // One protocol version, so that a refusal is not tried twice.
   options.MQTTVersion = MQTTVERSION_3_1_1;
+  options.maxInflightMessages = 65535;  // a burst is sent at once, not one by one
   std::string password;
   if (!broker.user.empty()) options.username = broker.user.c_str();
   if (!broker.password_file.empty()) {
@@ -107,19 +109,32 @@ int Connection::Connect(const Broker &broker, const std::string &client_id, bool
   return kOk;
 }
 
-int Connection::Publish(const std::string &topic, const std::string &payload, int timeout_ms, std::string &why) {
+int Connection::Publish(const std::vector<std::pair<std::string, std::string>> &messages, int timeout_ms,
+                        std::string &why) {
   if (!state_->connected) return why = "not connected", kFailed;
-  MQTTClient_message message = MQTTClient_message_initializer;
-  message.payload = const_cast<char *>(payload.data());
-  message.payloadlen = static_cast<int>(payload.size());
-  message.qos = 1;
-  message.retained = 1;
-  MQTTClient_deliveryToken token = 0;
-  int rc = MQTTClient_publishMessage(state_->client, topic.c_str(), &message, &token);
-  if (rc == MQTTCLIENT_SUCCESS)
-    rc = MQTTClient_waitForCompletion(state_->client, token, static_cast<unsigned long>(timeout_ms > 0 ? timeout_ms : 0));
-  if (rc != MQTTCLIENT_SUCCESS) return why = "cannot publish " + topic + ": " + PahoText(rc), kFailed;
-  return kOk;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
+  for (const auto &[topic, payload] : messages) {
+    MQTTClient_message message = MQTTClient_message_initializer;
+    message.payload = const_cast<char *>(payload.data());
+    message.payloadlen = static_cast<int>(payload.size());
+    message.qos = 1;
+    message.retained = 1;
+    MQTTClient_deliveryToken token = 0;
+    if (int rc = MQTTClient_publishMessage(state_->client, topic.c_str(), &message, &token); rc != MQTTCLIENT_SUCCESS)
+      return why = "cannot publish " + topic + ": " + PahoText(rc), kFailed;
+  }
+  // The acknowledgements are read as they come (the library's own wait for
+  // one looks only every tenth of a second).
+  while (true) {
+    MQTTClient_deliveryToken *pending = nullptr;
+    (void)MQTTClient_getPendingDeliveryTokens(state_->client, &pending);
+    const bool done = !pending || pending[0] == -1;
+    if (pending) MQTTClient_free(pending);
+    if (done) return kOk;
+    if (std::chrono::steady_clock::now() >= end) return why = "the broker did not acknowledge in time", kFailed;
+    std::string topic, payload;
+    if (Receive(5, topic, payload, why) < 0) return kFailed;
+  }
 }
 
 int Connection::Subscribe(const std::vector<std::string> &topics, std::string &why) {

@@ -24,6 +24,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kConnectTimeoutMs = 1000;
+// After a wake-up, messages are taken until none has come for this long
+// (a burst of announcements wakes one pass), but not longer than the most.
+constexpr int kQuietMs = 20;
+constexpr int kMostGatherMs = 250;
 constexpr int kFirstBackoffMs = 1000;
 constexpr int kMostBackoffMs = 60000;
 
@@ -125,6 +129,7 @@ bool Waker::Reach(Listener &l) {
   l.subscribed = true;
   l.subscribed_topics = l.topics;
   l.health.connected = 1;
+  if (verbose > 1) std::printf("Listening to %s for %zu datasets.\n", l.broker.url.c_str(), l.topics.size());
   return true;
 }
 
@@ -150,6 +155,7 @@ bool Waker::Wakes(const Listener &l, const std::string &topic, const std::string
 bool Waker::Wait(int milliseconds) {
   const auto end = Clock::now() + std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0);
   bool woken = false;
+  Clock::time_point gather_end{};  // once woken: when to stop gathering
   std::vector<Listener *> waking;
   while (true) {
     bool any_connected = false;
@@ -160,8 +166,11 @@ bool Waker::Wait(int milliseconds) {
       // With one broker the whole wait is one receive; with more, each is
       // listened to in turn, a tenth of a second at a time.
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-      int slice = woken ? 0 : static_cast<int>(std::max<std::int64_t>(0, listeners_.size() == 1 ? left : std::min<std::int64_t>(left, 100)));
+      int slice = woken ? kQuietMs
+                        : static_cast<int>(std::max<std::int64_t>(
+                              0, listeners_.size() == 1 ? left : std::min<std::int64_t>(left, 100)));
       while (true) {
+        if (woken && Clock::now() >= gather_end) break;
         std::string topic, payload, why;
         int got = l.connection.Receive(slice, topic, payload, why);
         if (got < 0) {
@@ -176,9 +185,11 @@ bool Waker::Wait(int milliseconds) {
         if (Wakes(l, topic, payload)) {
           l.health.last = tv::Now();
           if (std::find(waking.begin(), waking.end(), &l) == waking.end()) waking.push_back(&l);
+          if (!woken) gather_end = Clock::now() + std::chrono::milliseconds(kMostGatherMs);
           woken = true;
         }
-        slice = 0;  // take whatever else is queued, without waiting
+        // Take what else comes of a burst, waiting a little for each.
+        slice = woken ? kQuietMs : 0;
       }
     }
     if (woken) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Notify/Notify.h"
@@ -86,6 +87,7 @@ void announceServerRecs(const std::vector<ServerRec> &written) {
     return;
   }
   const std::int64_t now = tv::Now();
+  std::vector<std::pair<std::string, std::string>> messages;
   int skipped = 0;
   for (const ServerRec &rec : written) {
     notify::Item item;
@@ -93,14 +95,11 @@ void announceServerRecs(const std::vector<ServerRec> &written) {
       ++skipped;
       continue;
     }
-    const std::string message = notify::FormatAnnouncement(item, now, config.base_url, notify::NewId());
-    if (remaining_ms() <= 0 ||
-        broker.Publish(notify::Topic(config.prefix, item.group, item.descriptor), message, remaining_ms(), why) !=
-            notify::kOk) {
-      if (why.empty() || remaining_ms() <= 0) why = "the broker did not answer within a second";
-      Tveprintf("INVOKEServer: %s; not every record announced.\n", why.c_str());
-      return;
-    }
+    messages.emplace_back(notify::Topic(config.prefix, item.group, item.descriptor),
+                          notify::FormatAnnouncement(item, now, config.base_url, notify::NewId()));
   }
-  if (skipped > 0) Tvdprintf("announce: %d records whose group or descriptor is no topic word were not announced\n", skipped);
+  if (skipped > 0)
+    Tvdprintf("announce: %d records whose group or descriptor is no topic word were not announced\n", skipped);
+  if (broker.Publish(messages, remaining_ms(), why) != notify::kOk)
+    Tveprintf("INVOKEServer: %s: %s; not every record announced.\n", config.broker.url.c_str(), why.c_str());
 }
