@@ -8,8 +8,9 @@
 //                  captions, and the host's line/element magnification
 //                  (whole, or the centred part a display of a given size
 //                  shows).
-//   Sample data    AREA image files (an Earth disk lit by the real sun), MD
-//                  point-data files, GRID files and text products.
+//   Sample data    AREA image files (an Earth disk lit by the real sun, with
+//                  cloud bands that drift), MD point-data files, GRID files
+//                  and text products.
 //
 // Dates are CCYYDDD (year * 1000 + day of year from 1), times HHMMSS, both
 // UTC.  Longitudes are WEST-POSITIVE, the host's convention: 90.0 is 90
@@ -172,17 +173,33 @@ struct AreaImage {
   std::vector<unsigned char> pixels;  // lines * elements
 };
 
+// What an AREA image of the kit shows.
+enum class AreaBand {
+  kVisible,   // reflected sunlight: the day side lit by the sun's height, the night side dark
+  kInfrared,  // emitted heat, day and night alike: cold (high cloud, the poles) bright, warm dark
+};
+
 // Writes an AREA image file: the directory, then lines * elements one-byte
 // pixels of the Earth disk seen from a geostationary satellite above
-// longitude `sub_lon_west`, lit by the sun at the image's moment (brightness
-// from the cosine of the sun's zenith angle, a dim night side, black space,
-// and a faint texture that changes with the time).  `resolution` is the
+// longitude `sub_lon_west` at the image's moment, with black space.  A few
+// smooth cloud bands lie over the disk; they come from the image's moment
+// alone and drift east with time, so that images taken one after the other
+// differ and a loop of them moves.  A visible image is lit by the sun (its
+// brightness from the sun's height, a dark night side); an infrared one
+// does not see the sun (cold clouds and the poles bright, the warm tropics
+// dark) and says "IR" after the longitude in its memo.  `resolution` is the
 // pixel size in km at the sub-satellite point.  True when written.  False
 // with `error` set for a date outside 1997..2096 or not valid, a time not
 // valid, lines or elements outside 1..kAreaMaxSide, a resolution outside
 // 1..1000, a longitude outside -180..180, or a file that cannot be written.
 [[nodiscard]] bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_lon_west,
-                                 int lines, int elements, int resolution, std::string &error);
+                                 int lines, int elements, int resolution, std::string &error,
+                                 AreaBand band = AreaBand::kVisible);
+
+// The cloud cover, 0 (clear) to 1 (thick cloud), that the kit's images of
+// the moment `ccyyddd` `hhmmss` show at `lat`, `lon_west`; 0 for a moment
+// or place that is not valid.
+[[nodiscard]] double CloudCover(int ccyyddd, int hhmmss, double lat, double lon_west);
 
 // Where the point at `lat`, `lon_west` falls in an AREA picture of the kit:
 // `line` and `element` of its pixel (0-based).  True when the point is on the
