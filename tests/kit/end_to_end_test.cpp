@@ -170,6 +170,19 @@ TEST_F(EndToEndTest, EachDisplayedFrameHasAPictureOfTheMagnifiedSize) {
   EXPECT_NE(Client("tavrin/frames/loop.html").find("loop-state.js"), std::string::npos);
 }
 
+TEST_F(EndToEndTest, TheStationPageShowsEachDisplayedRecordsLatestFrame) {
+  // Written beside the frames at the end of the run, with the server failing.
+  const std::string page = Client("tavrin/frames/station.html");
+  EXPECT_NE(page.find("<meta http-equiv=\"refresh\" content=\"60\">"), std::string::npos);
+  EXPECT_NE(page.find("2024-06-21 15:10:00 UTC"), std::string::npos) << "the time it was written";
+  EXPECT_NE(page.find("<a href=\"loop.html\"><img src=\"frame0002.png?v="), std::string::npos) << page;
+  EXPECT_NE(page.find("<a href=\"loop.html\"><img src=\"frame0006.png?v="), std::string::npos) << page;
+  EXPECT_EQ(Count(page, "data-state=\"on time\""), 5) << page;
+  EXPECT_NE(page.find("fetch-failed (status 1)"), std::string::npos);
+  EXPECT_NE(result_->out.find("the station page:     " + scratch_ + "/client/tavrin/frames/station.html"),
+            std::string::npos);
+}
+
 TEST_F(EndToEndTest, TheLogHoldsEachCheckOnceAndTheQuietCycleCopiedNothing) {
   std::string log = Client("work/PRINTLOG");
   EXPECT_EQ(Count(log, "CheckArea  I  Loading new image: 2"), 2);  // record 1, then its follower
