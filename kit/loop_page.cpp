@@ -298,13 +298,20 @@ const std::string &LoopPageText() {
     show();
   };
 
+  // Adds the state file anew, unless the last one is still on its way (a
+  // slow server) and not yet given up on.
+  let asked = 0, arrived = true;
   function poll() {
+    if (!arrived && Date.now() - asked < 5 * kPollMs) return;
     const old = $('state-script');
     if (old) old.remove();
     const script = document.createElement('script');
     script.id = 'state-script';
     script.src = kStateFile + '?t=' + Date.now();
-    script.onerror = () => note('no loop state yet: ' + kStateFile + ' cannot be loaded');
+    script.onload = () => { arrived = true; };
+    script.onerror = () => { arrived = true; note('no loop state yet: ' + kStateFile + ' cannot be loaded'); };
+    asked = Date.now();
+    arrived = false;
     document.head.appendChild(script);
   }
 
