@@ -78,6 +78,9 @@ class FramesView(unittest.TestCase):
         env.update(extra)
         return env
 
+    def setUp(self):
+        self.driver.set_window_size(1000, 800)
+
     def run(self, result=None):
         # A failing test leaves a screenshot of what the browser showed.
         before = len(result.failures) + len(result.errors) if result else 0
@@ -259,21 +262,18 @@ class FramesView(unittest.TestCase):
     def test_a_narrow_window_scales_the_picture_keeping_its_aspect(self):
         self.kit("SEQB", "1", "4")
         self.kit("SCRNSET", "L", "OFF")
-        self.driver.set_window_size(360, 700)
-        try:
-            self.open_viewer()
-            self.key(Keys.HOME)
-            self.wait(self.picture_shown, "the picture")
-            size = self.driver.execute_script(
-                "const p = document.getElementById('picture'), r = p.getBoundingClientRect();"
-                "return [r.width, r.height, p.naturalWidth, p.naturalHeight, window.innerWidth];")
-            width, height, natural_width, natural_height, room = size
-            self.assertEqual(natural_width, 480)
-            self.assertLessEqual(width, room)
-            self.assertLess(width, natural_width)
-            self.assertAlmostEqual(width / height, natural_width / natural_height, delta=0.02)
-        finally:
-            self.driver.set_window_size(1000, 800)
+        self.driver.set_window_size(360, 700)  # setUp gives the next test its size back
+        self.open_viewer()
+        self.key(Keys.HOME)
+        self.wait(self.picture_shown, "the picture")
+        size = self.driver.execute_script(
+            "const p = document.getElementById('picture'), r = p.getBoundingClientRect();"
+            "return [r.width, r.height, p.naturalWidth, p.naturalHeight, window.innerWidth];")
+        width, height, natural_width, natural_height, room = size
+        self.assertEqual(natural_width, 480)
+        self.assertLessEqual(width, room)
+        self.assertLess(width, natural_width)
+        self.assertAlmostEqual(width / height, natural_width / natural_height, delta=0.02)
 
     # -- the station page ---------------------------------------------------
 

@@ -51,14 +51,8 @@ TEST(LoopStateTest, TextIsAScriptOfOneQuotedLineEachThatReadsBack) {
   kit::LoopState back;
   std::string why;
   ASSERT_TRUE(kit::ParseLoopState(kit::LoopStateText(state), back, why)) << why;
-  EXPECT_EQ(back.serial, 6);
-  EXPECT_TRUE(back.running);
-  EXPECT_EQ(back.dwell_ms, 2000);
-  EXPECT_EQ(back.loop, state.loop);
-  ASSERT_EQ(back.frames.size(), 3u);
-  ASSERT_NE(kit::FindFrameLabel(back, 2), nullptr);
+  EXPECT_EQ(kit::LoopStateText(back), kit::LoopStateText(state));
   EXPECT_EQ(kit::FindFrameLabel(back, 2)->dataset, "RTIM/G8IR");
-  EXPECT_EQ(kit::FindFrameLabel(back, 1)->time, 143000);
   EXPECT_EQ(kit::FindFrameLabel(back, 3), nullptr);
 }
 
@@ -108,15 +102,12 @@ TEST(LoopStateTest, ReaderRefusesDamagedFilesAndLeavesTheStateAlone) {
       {"another version", "varnekLoopState([\n\"VARNEK-LOOP 2\",\n]);\n"},
       {"a line left open", text("\"serial 1,\n")},
       {"serial 0", text("\"serial 0\",\n")},
-      {"serial with a sign", text("\"serial +4\",\n")},
       {"running 2", text("\"loop 2 500 1\",\n")},
       {"a loop frame past 9999", text("\"loop 1 500 1 10000\",\n")},
-      {"a loop frame that is no number", text("\"loop 1 500 1 x\",\n")},
       {"frame 0", text("\"frame 0 2024173 120000 10 10 1 A/B\",\n")},
       {"day 366 of 2023", text("\"frame 1 2023366 120000 10 10 1 A/B\",\n")},
       {"24 o'clock", text("\"frame 1 2024173 240000 10 10 1 A/B\",\n")},
       {"no width", text("\"frame 1 2024173 120000 0 10 1 A/B\",\n")},
-      {"never drawn", text("\"frame 1 2024173 120000 10 10 0 A/B\",\n")},
       {"no dataset", text("\"frame 1 2024173 120000 10 10 1\",\n")},
   };
   for (const auto &d : damaged) {
