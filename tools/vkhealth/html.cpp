@@ -138,10 +138,10 @@ struct Frames {
 const kit::FrameLabel *LatestFrame(const Frames &frames, const StationRecord &r) {
   const kit::FrameLabel *best = nullptr;
   const std::string remote = r.group + "/" + r.descriptor, local = "LOC/" + r.descriptor;
+  const auto moment = [](const kit::FrameLabel &x) { return static_cast<long long>(x.date) * 1000000 + x.time; };
   for (const kit::FrameLabel &l : frames.state.frames) {
     if (l.frame < r.first_frame || l.frame > r.last_frame || (l.dataset != remote && l.dataset != local)) continue;
-    const auto key = [](const kit::FrameLabel &x) { return (static_cast<long long>(x.date) * 1000000 + x.time); };
-    if (!best || key(l) > key(*best) || (key(l) == key(*best) && l.drawn > best->drawn)) best = &l;
+    if (!best || moment(l) > moment(*best) || (moment(l) == moment(*best) && l.drawn > best->drawn)) best = &l;
   }
   return best;
 }
