@@ -8,8 +8,10 @@
 //                  captions, and the host's line/element magnification
 //                  (whole, or the centred part a display of a given size
 //                  shows).
-//   Sample data    AREA image files (an Earth disk lit by the real sun), MD
-//                  point-data files, GRID files and text products.
+//   Sample data    AREA image files (an Earth disk lit by the real sun, with
+//                  cloud bands that drift), MD point-data files, GRID files
+//                  and text products.
+//   Loop state     the frame loop's state file and its viewer page.
 //
 // Dates are CCYYDDD (year * 1000 + day of year from 1), times HHMMSS, both
 // UTC.  Longitudes are WEST-POSITIVE, the host's convention: 90.0 is 90
@@ -26,6 +28,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kit {
@@ -172,17 +175,33 @@ struct AreaImage {
   std::vector<unsigned char> pixels;  // lines * elements
 };
 
+// What an AREA image of the kit shows.
+enum class AreaBand {
+  kVisible,   // reflected sunlight: the day side lit by the sun's height, the night side dark
+  kInfrared,  // emitted heat, day and night alike: cold (high cloud, the poles) bright, warm dark
+};
+
 // Writes an AREA image file: the directory, then lines * elements one-byte
 // pixels of the Earth disk seen from a geostationary satellite above
-// longitude `sub_lon_west`, lit by the sun at the image's moment (brightness
-// from the cosine of the sun's zenith angle, a dim night side, black space,
-// and a faint texture that changes with the time).  `resolution` is the
+// longitude `sub_lon_west` at the image's moment, with black space.  A few
+// smooth cloud bands lie over the disk; they come from the image's moment
+// alone and drift east with time, so that images taken one after the other
+// differ and a loop of them moves.  A visible image is lit by the sun (its
+// brightness from the sun's height, a dark night side); an infrared one
+// does not see the sun (cold clouds and the poles bright, the warm tropics
+// dark) and says "IR" after the longitude in its memo.  `resolution` is the
 // pixel size in km at the sub-satellite point.  True when written.  False
 // with `error` set for a date outside 1997..2096 or not valid, a time not
 // valid, lines or elements outside 1..kAreaMaxSide, a resolution outside
 // 1..1000, a longitude outside -180..180, or a file that cannot be written.
 [[nodiscard]] bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_lon_west,
-                                 int lines, int elements, int resolution, std::string &error);
+                                 int lines, int elements, int resolution, std::string &error,
+                                 AreaBand band = AreaBand::kVisible);
+
+// The cloud cover, 0 (clear) to 1 (thick cloud), that the kit's images of
+// the moment `ccyyddd` `hhmmss` show at `lat`, `lon_west`; 0 for a moment
+// or place that is not valid.
+[[nodiscard]] double CloudCover(int ccyyddd, int hhmmss, double lat, double lon_west);
 
 // Where the point at `lat`, `lon_west` falls in an AREA picture of the kit:
 // `line` and `element` of its pixel (0-based).  True when the point is on the
@@ -235,6 +254,82 @@ inline constexpr long long kMdMaxValues = 1000000;  // most rows * columns
 // or a file that cannot be written.
 [[nodiscard]] bool WriteTextProduct(const std::string &path, const std::string &title, int ccyyddd, int hhmmss,
                                     std::string &error);
+
+// ---------------------------------------------------------------------------
+// The loop's state file.  The loop commands and RASVUE keep in the frames
+// directory ($HOME/tavrin/frames) one small file, loop-state.js, that says
+// what the loop viewer loop.html shows: the loop (running or not, the
+// dwell, its frames in loop order) and, for each frame drawn, the dataset,
+// image date and time and size of its picture.  It is a script that hands
+// its lines to the page, because a page opened from disk may load a script
+// but may not read a file; the page adds it anew every second.  The kit
+// reads it back to keep the other frames' labels when it draws one, and
+// vkhealth reads it to find a record's latest picture.  Layout:
+// docs/kit_files.md, "The loop's state file".
+
+inline constexpr const char *kLoopStateFile = "loop-state.js";
+inline constexpr const char *kLoopPageFile = "loop.html";
+inline constexpr const char *kLoopStateHeader = "VARNEK-LOOP 1";
+inline constexpr int kMostFrame = 9999;                         // the largest frame number
+inline constexpr std::size_t kMostLoopStateBytes = 1u << 20;    // the most a reader takes
+inline constexpr int kLeastDwellMs = 50, kMostDwellMs = 60000;  // a dwell read back is kept within these
+
+// What the loop viewer knows of one drawn frame.
+struct FrameLabel {
+  int frame = 0;             // 1..kMostFrame
+  std::string dataset;       // GROUP/DESCRIPTOR the picture shows
+  int date = 0;              // CCYYDDD of the image
+  int time = 0;              // HHMMSS of the image
+  int width = 0;             // the picture's size in pixels (1..65535)
+  int height = 0;
+  long long drawn = 0;       // the serial of the write that recorded the picture (its version, from 1)
+};
+
+struct LoopState {
+  long long serial = 0;            // the writes of the file so far; 0 for a state never written
+  bool running = false;            // the loop runs (SCRNSET L ON)
+  int dwell_ms = 500;              // the time each frame is shown
+  std::vector<int> loop;           // the loop's frames in loop order; empty when no loop was set
+  std::vector<FrameLabel> frames;  // the drawn frames, by frame number, one each
+};
+
+// The file's text for `state` (every line ending in "\n").  A dataset name
+// is written with each character outside letters, digits and "_-./"
+// replaced by "?" ("-" for an empty name), so that no line can end the
+// script's string early.
+std::string LoopStateText(const LoopState &state);
+
+// Reads a state file's text.  True with `state` filled; false with `why`
+// (and `state` untouched) for a text whose first quoted line is not
+// kLoopStateHeader, or with a known line (serial, loop, frame) whose
+// numbers are not of their form or range, or a quoted line left open.
+// Lines of other words are skipped; a frame given twice keeps its last
+// line.
+[[nodiscard]] bool ParseLoopState(std::string_view text, LoopState &state, std::string &why);
+
+// Reads the state file `path`.  0 with `state` filled; ENOENT when there
+// is none (`state` untouched); EFBIG past kMostLoopStateBytes; EINVAL with
+// `why` for a file ParseLoopState refuses; another errno value when it
+// cannot be read.
+[[nodiscard]] int ReadLoopState(const std::string &path, LoopState &state, std::string &why);
+
+// Records that `label.frame` now shows `label`'s picture, drawn by the
+// write to come (its `drawn` becomes the state's serial + 1).
+void SetFrameLabel(LoopState &state, FrameLabel label);
+
+// The label of `frame`, or null when it was never drawn.
+const FrameLabel *FindFrameLabel(const LoopState &state, int frame);
+
+// Writes `state` to `path` whole (temporary name + rename, never through
+// a symbolic link planted at `path`), its serial one up.  True when
+// written; false with `error` (the file then holds what it held, and the
+// serial stays).
+[[nodiscard]] bool WriteLoopState(const std::string &path, LoopState &state, std::string &error);
+
+// The loop viewer: the text of loop.html, one self-contained page (no
+// network, no external script, style or font) that follows the state file
+// beside it.
+const std::string &LoopPageText();
 
 }  // namespace kit
 

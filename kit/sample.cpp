@@ -1,10 +1,13 @@
-// Sample data files: AREA images of a sunlit Earth disk, MD point data,
+// Sample data files: AREA images of an Earth disk with drifting cloud bands,
+// visible (lit by the sun) or infrared, MD point data,
 // GRID files and text products, each written whole.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -52,21 +55,122 @@ std::uint32_t Mix(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
   return static_cast<std::uint32_t>((z ^ (z >> 31)) & 0xffffffffu);
 }
 
-// The brightness of a disk point: sunlit by the cosine of the sun's zenith
-// angle, dim at night, with a texture of 1.5-degree cells that changes with
-// the image's moment.
-unsigned char DiskShade(double lat, double lon_west, double sun_lat, double sun_lon_west, int date, int time) {
-  const double cos_zenith = std::sin(lat * kDeg) * std::sin(sun_lat * kDeg) +
-                            std::cos(lat * kDeg) * std::cos(sun_lat * kDeg) * std::cos((lon_west - sun_lon_west) * kDeg);
-  const auto cell_lat = static_cast<std::int64_t>(std::floor((lat + 90.0) / 1.5));
-  const auto cell_lon = static_cast<std::int64_t>(std::floor((lon_west + 360.0) / 1.5));
-  const std::uint32_t h = Mix(static_cast<std::uint64_t>(cell_lat * 1000 + cell_lon), static_cast<std::uint64_t>(date),
-                              static_cast<std::uint64_t>(time));
-  if (cos_zenith <= 0) return static_cast<unsigned char>(12 + h % 9);
-  double v = 30.0 + 200.0 * cos_zenith + static_cast<double>(h % 25) - 12.0;
-  if (v < 16) v = 16;
-  if (v > 255) v = 255;
-  return static_cast<unsigned char>(std::lround(v));
+// Hours from 1997-01-01 00:00 UTC to a moment of a valid date and time.
+double HoursSince1997(int ccyyddd, int hhmmss) {
+  long long days = ccyyddd % 1000 - 1;
+  for (int y = kFirstYear; y < ccyyddd / 1000; ++y) days += y % 4 == 0 && (y % 100 != 0 || y % 400 == 0) ? 366 : 365;
+  for (int y = ccyyddd / 1000; y < kFirstYear; ++y) days -= y % 4 == 0 && (y % 100 != 0 || y % 400 == 0) ? 366 : 365;
+  return static_cast<double>(days) * 24.0 + hhmmss / 10000 + hhmmss / 100 % 100 / 60.0 + hhmmss % 100 / 3600.0;
+}
+
+// 0..1 from the low 24 bits of a hash.
+double Unit(std::uint32_t h) { return static_cast<double>(h & 0xffffffu) / 16777216.0; }
+
+// A cloud band: a stripe of cloud along the latitudes that meanders in
+// whole waves round the globe (so it joins itself), thicker and thinner in
+// cells along its length, and drifts with time.  Each band lives
+// kBandLifeHours, growing and fading smoothly; its shape comes from the
+// band's number and the period it lives in, so the bands of a moment come
+// from the moment alone.
+constexpr int kCloudBands = 6;
+constexpr double kBandLifeHours = 48.0;
+
+struct CloudBand {
+  double weight = 0;      // 0..1: thickness times the growth and fading of its life
+  double latitude = 0;    // degrees: the middle of its meander
+  double amplitude = 0;   // degrees of latitude the meander swings
+  double waves = 0;       // whole waves round the globe
+  double phase = 0;       // radians
+  double width = 0;       // degrees of latitude to the fall of its thickness to 1/e
+  double shift = 0;       // degrees of longitude east it drifted since it formed
+  double cells = 0;       // whole thicker cells round the globe
+  double cell_phase = 0;  // radians
+};
+
+using CloudBands = std::array<CloudBand, kCloudBands>;
+
+CloudBands BandsAt(double hours) {
+  CloudBands bands;
+  for (int k = 0; k < kCloudBands; ++k) {
+    const double shifted = hours + k * kBandLifeHours / kCloudBands;
+    const double period = std::floor(shifted / kBandLifeHours);
+    const double age = shifted - period * kBandLifeHours;  // hours since it formed
+    const auto seed = static_cast<std::uint64_t>(static_cast<std::int64_t>(period) + (std::int64_t{1} << 32));
+    auto r = [&](int i) { return Unit(Mix(static_cast<std::uint64_t>(k), seed, static_cast<std::uint64_t>(i))); };
+    CloudBand &b = bands[static_cast<std::size_t>(k)];
+    const double growth = std::sin(kPi * age / kBandLifeHours);
+    b.weight = growth * growth * (0.75 + 0.25 * r(0));
+    b.latitude = -62.0 + 124.0 * r(1);
+    b.amplitude = 3.0 + 10.0 * r(2);
+    b.waves = 2.0 + std::floor(4.0 * r(3));
+    b.phase = 2.0 * kPi * r(4);
+    b.width = 3.0 + 5.0 * r(5);
+    // Eastward in the middle latitudes, westward in the tropics; degrees
+    // an hour, quick enough that images half an hour apart show it.
+    const double speed = (std::fabs(b.latitude) < 20.0 ? -1.0 : 1.0) * (3.0 + 3.0 * r(6));
+    b.shift = speed * age;
+    b.cells = 5.0 + std::floor(6.0 * r(7));
+    b.cell_phase = 2.0 * kPi * r(8);
+  }
+  return bands;
+}
+
+double CoverOf(const CloudBands &bands, double lat, double lon_east) {
+  double clear = 1.0;
+  for (const CloudBand &b : bands) {
+    if (b.weight < 1e-3) continue;
+    const double x = (lon_east - b.shift) * kDeg;
+    const double middle = b.latitude + b.amplitude * (std::sin(b.waves * x + b.phase) +
+                                                      0.35 * std::sin(2.0 * b.waves * x + b.cell_phase));
+    const double swell = std::sin(b.cells * x + b.cell_phase + 0.15 * lat);
+    const double d = (lat - middle) / (b.width * (0.8 + 0.3 * swell));
+    if (d * d > 16.0) continue;
+    const double along = 0.65 + 0.35 * swell;
+    clear *= 1.0 - b.weight * std::exp(-d * d) * along;
+  }
+  return 1.0 - clear;
+}
+
+// A faint, smooth texture of the ground, 0..1: values at the corners of
+// 4-degree cells blended between them.
+double GroundTexture(double lat, double lon_east) {
+  constexpr double kCell = 4.0;
+  constexpr std::int64_t kCellsRound = 90;  // 360 / kCell: the texture joins itself
+  const double u = (lat + 90.0) / kCell, v = std::fmod(std::fmod(lon_east, 360.0) + 360.0, 360.0) / kCell;
+  const double iu = std::floor(u), iv = std::floor(v);
+  const double fu = u - iu, fv = v - iv;
+  auto corner = [](std::int64_t a, std::int64_t b) {
+    return Unit(Mix(static_cast<std::uint64_t>(a), static_cast<std::uint64_t>(b % kCellsRound), 77));
+  };
+  const auto a = static_cast<std::int64_t>(iu), b = static_cast<std::int64_t>(iv);
+  const double su = fu * fu * (3 - 2 * fu), sv = fv * fv * (3 - 2 * fv);
+  const double top = corner(a, b) + (corner(a, b + 1) - corner(a, b)) * sv;
+  const double bottom = corner(a + 1, b) + (corner(a + 1, b + 1) - corner(a + 1, b)) * sv;
+  return top + (bottom - top) * su;
+}
+
+// The brightness of a disk point.  Visible: the light the ground and the
+// clouds reflect, from the sun's height (the night side dark, the ground at
+// the sub-solar point bright); infrared: cold bright and warm dark, the sun
+// not seen.
+unsigned char DiskShade(double lat, double lon_west, double sun_lat, double sun_lon_west, const CloudBands &bands,
+                        AreaBand band) {
+  const double cover = CoverOf(bands, lat, -lon_west);
+  const double ground = GroundTexture(lat, -lon_west);
+  double v = 0;
+  if (band == AreaBand::kInfrared) {
+    const double s = std::sin(lat * kDeg);
+    const double surface = 45.0 + 95.0 * s * s + 8.0 * (ground - 0.5);
+    v = surface + (230.0 - surface) * cover;
+  } else {
+    const double cos_zenith =
+        std::sin(lat * kDeg) * std::sin(sun_lat * kDeg) +
+        std::cos(lat * kDeg) * std::cos(sun_lat * kDeg) * std::cos((lon_west - sun_lon_west) * kDeg);
+    const double light = std::clamp((cos_zenith + 0.06) / 1.06, 0.0, 1.0);  // twilight past the terminator
+    const double reflects = (0.8 + 0.03 * ground) * (1.0 - cover) + 1.3 * cover;
+    v = 10.0 + 5.0 * cover + 245.0 * std::pow(light, 0.7) * reflects;
+  }
+  return static_cast<unsigned char>(std::lround(std::clamp(v, 1.0, 255.0)));
 }
 
 void PutWord(std::string &out, std::int32_t v) { out.append(reinterpret_cast<const char *>(&v), 4); }
@@ -126,7 +230,7 @@ bool SampleMomentOk(const std::string &path, int ccyyddd, int hhmmss, std::strin
 }  // namespace
 
 bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_lon_west, int lines, int elements,
-                   int resolution, std::string &error) {
+                   int resolution, std::string &error, AreaBand band) {
   if (!SampleMomentOk(path, ccyyddd, hhmmss, error)) return false;
   if (!AreaShapeOk(sub_lon_west, lines, elements, resolution)) {
     error = path + ": lines, elements, resolution or longitude out of range";
@@ -137,6 +241,7 @@ bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_
     error = path + ": no sun position";
     return false;
   }
+  const CloudBands bands = BandsAt(HoursSince1997(ccyyddd, hhmmss));
 
   std::int32_t dir[kAreaDirectoryWords] = {};
   dir[kAreaWordFormat] = 4;
@@ -149,7 +254,8 @@ bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_
   dir[kAreaWordResolution] = resolution;
   dir[kAreaWordDataOffset] = kAreaDataOffset;
   char memo[40];
-  std::snprintf(memo, sizeof memo, "KIT EARTH DISK %06.2f%c", std::fabs(sub_lon_west), sub_lon_west < 0 ? 'E' : 'W');
+  std::snprintf(memo, sizeof memo, "KIT EARTH DISK %06.2f%c%s", std::fabs(sub_lon_west), sub_lon_west < 0 ? 'E' : 'W',
+                band == AreaBand::kInfrared ? " IR" : "");
   std::string memo_text(memo);
   memo_text.resize(32, ' ');
   std::memcpy(&dir[kAreaWordMemo], memo_text.data(), 32);
@@ -174,10 +280,17 @@ bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_
       const double x = kOrbitRadius + t * dx, y = t * dy, z = t * dz;
       const double lat = std::asin(std::fmax(-1.0, std::fmin(1.0, z / kEarthRadius))) / kDeg;
       const double lon_west = sub_lon_west - std::atan2(y, x) / kDeg;
-      file += static_cast<char>(DiskShade(lat, lon_west, sun_lat, sun_lon, ccyyddd, hhmmss));
+      file += static_cast<char>(DiskShade(lat, lon_west, sun_lat, sun_lon, bands, band));
     }
   }
   return WriteWholeFile(path, file.data(), file.size(), error);
+}
+
+double CloudCover(int ccyyddd, int hhmmss, double lat, double lon_west) {
+  if (!SampleDateOk(ccyyddd) || !ValidTime(hhmmss) || !std::isfinite(lat) || !std::isfinite(lon_west) || lat < -90 ||
+      lat > 90)
+    return 0.0;
+  return CoverOf(BandsAt(HoursSince1997(ccyyddd, hhmmss)), lat, -lon_west);
 }
 
 bool ReadAreaFile(const std::string &path, AreaImage &out, std::string &error) {

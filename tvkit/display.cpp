@@ -1,6 +1,7 @@
 // The display side: RASVUE (an image into a frame: the frame's directory in
-// the session, and the frame as a picture), the frame loop's commands and
-// its page, and the daylight program.
+// the session, and the frame as a picture), the frame loop's commands, the
+// loop's state file and viewer page both keep up to date, and the daylight
+// program.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,13 +68,6 @@ bool WriteText(const std::string &path, const std::string &text) {
   return posix::ReplaceFile(path.c_str(), 0666, [&](int fd) { return posix::WriteAll(fd, text.data(), text.size()); }) == 0;
 }
 
-// The loop's state: its frames, the dwell (ms) and whether it runs.
-struct LoopState {
-  std::vector<int> frames;
-  int dwell_ms = 500;
-  bool on = false;
-};
-
 // The next blank-separated whole number of `text` from `at` (a sign
 // allowed); false at the end or at a word that is not one.
 bool NextNumber(const std::string &text, std::size_t &at, long long &value) {
@@ -86,50 +80,73 @@ bool NextNumber(const std::string &text, std::size_t &at, long long &value) {
   return true;
 }
 
-// The state as LOOP.TXT holds it, read whole (a loop of every frame of the
-// largest session is some 50 KB); false when there is none to read.
-bool ReadState(LoopState &state) {
+// Holds the frames directory's lock (.loop.lock) while a command reads and
+// rewrites the loop's files, so that two commands drawing at once do not
+// lose each other's frames.  The lock goes with the descriptor.  Without
+// one (a directory that cannot hold it) the command goes on: each file is
+// still written whole.
+class StateLock {
+ public:
+  StateLock() {
+    const std::string path = FramesDir() + "/.loop.lock";
+    if (posix::CreateNew(path.c_str(), 0644, file_) == EEXIST)
+      (void)posix::OpenRegularNoFollow(path.c_str(), O_RDWR, file_);
+    if (file_.is_open()) (void)posix::LockWholeFile(file_.fd(), posix::LockKind::kExclusive);
+  }
+
+ private:
+  posix::File file_;
+};
+
+// The state as LOOP.TXT holds it (running, dwell, the loop's frames), read
+// whole (a loop of every frame of the largest session is some 50 KB), and
+// the frames drawn as the state file holds them (a state file that cannot
+// be read leaves none: the next write starts it afresh).  false when there
+// is no LOOP.TXT to read.
+bool ReadState(kit::LoopState &state) {
+  std::string why;
+  kit::LoopState drawn;
+  if (kit::ReadLoopState(FramesDir() + "/" + kit::kLoopStateFile, drawn, why) == 0) {
+    state.serial = drawn.serial;
+    state.frames = std::move(drawn.frames);
+  }
   std::string text;
   if (ReadSmallFile(FramesDir() + "/LOOP.TXT", kMostTableBytes, text) != 0) return false;
   std::size_t at = 0;
   long long on = 0, dwell = 500, frame = 0;
   if (!NextNumber(text, at, on) || !NextNumber(text, at, dwell)) return false;
-  state.on = on != 0;
-  state.dwell_ms = static_cast<int>(std::clamp(dwell, 50LL, 60000LL));
+  state.running = on != 0;
+  state.dwell_ms = static_cast<int>(std::clamp<long long>(dwell, kit::kLeastDwellMs, kit::kMostDwellMs));
   while (NextNumber(text, at, frame))
-    if (frame >= 1 && frame <= tv::kMaxFrames) state.frames.push_back(static_cast<int>(frame));
+    if (frame >= 1 && frame <= tv::kMaxFrames) state.loop.push_back(static_cast<int>(frame));
   return true;
 }
 
-// Writes the loop's state and its page: the frames' pictures shown one
-// after the other at the dwell rate while the loop runs, the first frame
-// alone when it does not (only frames that have a picture).
-bool WriteState(const LoopState &state) {
-  std::string text = std::to_string(state.on ? 1 : 0) + " " + std::to_string(state.dwell_ms);
-  for (int f : state.frames) text += " " + std::to_string(f);
-  if (!WriteText(FramesDir() + "/LOOP.TXT", text + "\n")) return false;
-  // The page cycles through the frames that have been drawn; a frame of
-  // the loop that holds nothing yet has no picture to show.
-  std::string list;
-  for (int f : state.frames) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame%04d.png", f);
-    struct stat st;
-    if (stat((FramesDir() + "/" + name).c_str(), &st) != 0) continue;
-    list += (list.empty() ? "\"" : ",\"") + std::string(name) + "\"";
+// Writes what the loop viewer reads: the state file, and the page beside
+// it when it is missing or not this kit's.  With `loop`, LOOP.TXT first
+// (one line: running 1 or 0, the dwell in ms, the frames).  false with
+// `why` when a file cannot be written.
+bool WriteState(kit::LoopState &state, bool loop, std::string &why) {
+  const std::string dir = FramesDir();
+  if (loop) {
+    std::string text = std::to_string(state.running ? 1 : 0) + " " + std::to_string(state.dwell_ms);
+    for (int f : state.loop) text += " " + std::to_string(f);
+    if (!WriteText(dir + "/LOOP.TXT", text + "\n")) {
+      why = "cannot write the loop's page in " + dir;
+      return false;
+    }
   }
-  std::string page =
-      "<!doctype html>\n<html><head><meta charset=\"utf-8\"><title>Frame loop</title></head>\n"
-      "<body style=\"background:#111;color:#ddd;font-family:monospace\">\n"
-      "<p id=\"name\"></p><img id=\"frame\" alt=\"frame\">\n<script>\n"
-      "const frames = [" + list + "];\nconst dwell = " + std::to_string(state.dwell_ms) + ";\n"
-      "const running = " + (state.on ? "true" : "false") + ";\nlet at = 0;\n"
-      "function show() {\n  if (frames.length === 0) return;\n"
-      "  document.getElementById('frame').src = frames[at] + '?' + Date.now();\n"
-      "  document.getElementById('name').textContent = frames[at];\n"
-      "  if (running) at = (at + 1) % frames.length;\n}\nshow();\nif (running) setInterval(show, dwell);\n"
-      "</script>\n</body></html>\n";
-  return WriteText(FramesDir() + "/loop.html", page);
+  if (!kit::WriteLoopState(dir + "/" + kit::kLoopStateFile, state, why)) return false;
+  const std::string page_path = dir + "/" + kit::kLoopPageFile;
+  std::string page;
+  if (ReadSmallFile(page_path, kMostTableBytes, page) == 0 && page == kit::LoopPageText()) return true;
+  if (posix::ReplaceFile(page_path.c_str(), 0666, [&](int fd) {
+        return posix::WriteAll(fd, kit::LoopPageText().data(), kit::LoopPageText().size());
+      }, nullptr, posix::Links::kReplace) != 0) {
+    why = "cannot write the loop's page in " + dir;
+    return false;
+  }
+  return true;
 }
 
 // Frames "a-b" or a single number, all frames of the session, added to
@@ -149,7 +166,8 @@ int AddRange(const std::string &text, std::vector<int> &frames) {
 }  // namespace
 
 int Loop(std::string_view word) {
-  LoopState state;
+  kit::LoopState state;
+  StateLock lock;
   (void)ReadState(state);
   const std::string frames_text = "frames 1 to " + std::to_string(TvGetMaxImageFrameNumber());
   if (!KeywordsAllowed({})) return Usage("takes no keywords");
@@ -166,14 +184,14 @@ int Loop(std::string_view word) {
     std::vector<int> frames;
     if (!PositionalCount(2, 2)) return Usage(usage);
     if (int rc = AddRange(Arg(1) + "-" + Arg(2), frames); rc != kDone) return Fail(usage, rc);
-    state.frames = frames;
+    state.loop = frames;
   } else if (word == "SEQS") {
     std::vector<int> frames;
     for (int p = 1; p <= Tvcmdnum(" "); ++p)
       if (int rc = AddRange(Arg(p), frames); rc != kDone)
         return Fail("usage: SEQS a-b [c-d ...] (" + frames_text + ")", rc);
     if (frames.empty()) return Usage("usage: SEQS a-b [c-d ...]");
-    state.frames = frames;
+    state.loop = frames;
   } else if (word == "PALX") {
     const std::string usage = "usage: PALX REST enhancement first last (" + frames_text + ")";
     std::vector<int> frames;
@@ -194,16 +212,17 @@ int Loop(std::string_view word) {
   } else if (word == "SCRNSET") {
     if (!PositionalCount(2, 2) || Arg(1) != "L" || (Arg(2) != "ON" && Arg(2) != "OFF"))
       return Usage("usage: SCRNSET L ON|OFF");
-    state.on = Arg(2) == "ON";
+    state.running = Arg(2) == "ON";
   } else if (word == "VWF") {
     const std::string usage = "usage: VWF frame (" + frames_text + ")";
     int frame = 0;
     if (!PositionalCount(1, 1)) return Usage(usage);
     if (int rc = ReadWhole(Arg(1), 1, TvGetMaxImageFrameNumber(), frame); rc != kDone) return Fail(usage, rc);
-    state.on = false;
-    state.frames = {frame};
+    state.running = false;
+    state.loop = {frame};
   }
-  return WriteState(state) ? kDone : Fail("cannot write the loop's page in " + FramesDir());
+  std::string why;
+  return WriteState(state, true, why) ? kDone : Fail(why);
 }
 
 }  // namespace tvkit
@@ -216,9 +235,10 @@ namespace {
 // picture (frameNNNN.png: the image's pixels magnified as asked, with a
 // caption of dataset, date and time).  A frame holds the session's frame
 // size (480 lines of 640 elements): of a magnified picture past it only its
-// centred part of that size is drawn, as a display shows it.
+// centred part of that size is drawn, as a display shows it.  `label`
+// gets what the loop viewer shows of the frame.
 bool ShowImage(const std::string &local, const std::string &dataset, int frame, int line_mag, int elem_mag,
-               std::string &why) {
+               kit::FrameLabel &label, std::string &why) {
   kit::AreaImage image;
   if (!kit::ReadAreaFile(local, image, why)) return false;
   std::int32_t words[64];
@@ -250,7 +270,14 @@ bool ShowImage(const std::string &local, const std::string &dataset, int frame, 
   kit::DrawCaption(picture, width, height, 2, 2, caption, 255);
   char name[32];
   std::snprintf(name, sizeof name, "/frame%04d.png", frame);
-  return kit::WriteGrayPng(FramesDir() + name, width, height, picture, why);
+  if (!kit::WriteGrayPng(FramesDir() + name, width, height, picture, why)) return false;
+  label.frame = frame;
+  label.dataset = dataset;
+  label.date = image.date;
+  label.time = image.time;
+  label.width = width;
+  label.height = height;
+  return true;
 }
 
 // The position of a dataset whose image was taken in the minute `hhmm`
@@ -354,13 +381,26 @@ int Rasvue() {
   }
   Scratch scratch;
   int result = kDone;
+  std::vector<kit::FrameLabel> drawn;
   for (const auto &[at, frame] : shows) {
     std::string local;
+    kit::FrameLabel label;
     if (at < 1) continue;
     if (!FetchFile(machine, ItemFile(d, at), scratch, local, why) ||
-        !ShowImage(local, name, frame, line_mag, elem_mag, why))
+        !ShowImage(local, name, frame, line_mag, elem_mag, label, why))
       result = Fail(why);
+    else
+      drawn.push_back(label);
     if (!machine.ftp_url.empty()) (void)posix::Unlink(local.c_str());
+  }
+  // The loop viewer learns of the pictures drawn (after them, so that a
+  // picture the state names is there).
+  if (!drawn.empty()) {
+    StateLock lock;
+    kit::LoopState state;
+    (void)ReadState(state);
+    for (kit::FrameLabel &label : drawn) kit::SetFrameLabel(state, std::move(label));
+    if (!WriteState(state, false, why)) result = Fail(why);
   }
   return result;
 }

@@ -15,6 +15,16 @@ namespace tvkit {
 
 int Sample(int argc, char **argv) {
   std::string what = argc > 0 ? argv[0] : "";
+  // An AREA image is visible unless its last word says IR (VIS says so
+  // too); any other last word is no line of the command.
+  kit::AreaBand band = kit::AreaBand::kVisible;
+  bool band_ok = true;
+  if (what == "AREA" && argc == 9) {
+    const std::string word = argv[8];
+    band_ok = word == "VIS" || word == "IR";
+    band = word == "IR" ? kit::AreaBand::kInfrared : kit::AreaBand::kVisible;
+    argc = band_ok ? 8 : -1;
+  }
   // The words of each kind: t text, i whole number, d decimal number; a
   // number with anything after it makes the usage.
   const std::string kinds = what == "AREA" ? "ttiidiii" : what == "MD" ? "ttiii" : what == "GRID" ? "tttiii"
@@ -23,7 +33,7 @@ int Sample(int argc, char **argv) {
   double decimal = 0;
   // A word that is no number is a usage error; a number past eight digits
   // is a value no file takes.
-  int status = argc > 0 && static_cast<std::size_t>(argc) == kinds.size() ? kDone : kUsage;
+  int status = band_ok && argc > 0 && static_cast<std::size_t>(argc) == kinds.size() ? kDone : kUsage;
   for (int i = 1; status == kDone && i < argc; ++i) {
     char *end = nullptr;
     errno = 0;
@@ -39,7 +49,7 @@ int Sample(int argc, char **argv) {
   std::string error;
   bool ok = false;
   if (what == "AREA" && argc == 8)
-    ok = kit::WriteAreaFile(argv[1], n(2), n(3), d(4), n(5), n(6), n(7), error);
+    ok = kit::WriteAreaFile(argv[1], n(2), n(3), d(4), n(5), n(6), n(7), error, band);
   else if (what == "MD" && argc == 5)
     ok = kit::WriteMdFile(argv[1], n(2), n(3), n(4), error);
   else if (what == "GRID" && argc == 6)
@@ -47,7 +57,7 @@ int Sample(int argc, char **argv) {
   else if (what == "TEXT" && argc == 5)
     ok = kit::WriteTextProduct(argv[1], argv[2], n(3), n(4), error);
   else
-    error = "usage: tvkit AREA path date time sub-longitude lines elements resolution | MD path date rows columns | "
+    error = "usage: tvkit AREA path date time sub-longitude lines elements resolution [VIS|IR] | MD path date rows columns | "
             "GRID path source run-hour forecast-hour date | TEXT path title date time";
   if (ok) return kDone;
   std::fprintf(stderr, "tvkit: %s\n", error.c_str());

@@ -502,20 +502,61 @@ TEST_F(KitCommandTest, LoopCommandsWriteTheLoopState) {
   ASSERT_EQ(Host("SCRNSET L ON").status, 0);
   ASSERT_EQ(Host("ZRNG AUTO").status, 0);
   EXPECT_EQ(state(), "1 500 1 3 4\n");
-  // The page cycles through the loop's frames that have been drawn.
-  std::string page = ReadFile(home_ / "tavrin/frames/loop.html");
-  EXPECT_NE(page.find("const frames = [];"), std::string::npos) << page;
-  WriteFile(home_ / "tavrin/frames/frame0001.png", "1");
-  WriteFile(home_ / "tavrin/frames/frame0004.png", "4");
-  ASSERT_EQ(Host("ZRNG AUTO").status, 0);
-  page = ReadFile(home_ / "tavrin/frames/loop.html");
-  EXPECT_NE(page.find("const frames = [\"frame0001.png\",\"frame0004.png\"];"), std::string::npos) << page;
-  EXPECT_NE(page.find("const running = true;"), std::string::npos);
+  // The viewer's page beside the state file it follows, which says the
+  // same, counting each write.
+  EXPECT_EQ(ReadFile(home_ / "tavrin/frames/loop.html"), kit::LoopPageText());
+  EXPECT_NE(ReadFile(home_ / "tavrin/frames/loop-state.js").find("\"serial 6\",\n\"loop 1 500 1 3 4\",\n"),
+            std::string::npos)
+      << ReadFile(home_ / "tavrin/frames/loop-state.js");
   ASSERT_EQ(Host("SEQB G 7 7").status, 0);
   ASSERT_EQ(Host("PALX REST BW 1 4").status, 0);
   EXPECT_EQ(state(), "1 500 1 3 4\n");
   ASSERT_EQ(Host("VWF 3").status, 0);
   EXPECT_EQ(state(), "0 500 3\n");
+}
+
+// RASVUE tells the loop viewer what each frame shows; the loop commands
+// keep those labels, and a page that is not the kit's is put back.
+TEST_F(KitCommandTest, RasvueLabelsItsFramesInTheLoopState) {
+  const std::string frames = home_ / "tavrin/frames/";
+  auto state = [&] {
+    kit::LoopState s;
+    std::string why;
+    EXPECT_EQ(kit::ReadLoopState(frames + "loop-state.js", s, why), 0) << why;
+    return s;
+  };
+  ASSERT_EQ(Host("RASVUE SRC/IMG.3 2 MAG=2 2").status, 0);
+  kit::LoopState s = state();
+  EXPECT_TRUE(s.loop.empty()) << "no loop set yet";
+  EXPECT_FALSE(Exists(frames + "LOOP.TXT"));
+  ASSERT_NE(kit::FindFrameLabel(s, 2), nullptr);
+  EXPECT_EQ(kit::FindFrameLabel(s, 2)->dataset, "SRC/IMG");
+  EXPECT_EQ(kit::FindFrameLabel(s, 2)->date, 2024001);
+  EXPECT_EQ(kit::FindFrameLabel(s, 2)->time, 130000);
+  EXPECT_EQ(kit::FindFrameLabel(s, 2)->width, 60);
+  EXPECT_EQ(kit::FindFrameLabel(s, 2)->height, 40);
+  EXPECT_EQ(kit::FindFrameLabel(s, 2)->drawn, s.serial);
+
+  WriteFile(frames + "loop.html", "an old page");
+  ASSERT_EQ(Host("SEQS 1-1 3-4").status, 0);
+  ASSERT_EQ(Host("RASVUE SRC/IMG.1 2").status, 0);  // drawn again: a new version of the picture
+  s = state();
+  EXPECT_EQ(ReadFile(frames + "loop.html"), kit::LoopPageText());
+  EXPECT_EQ(s.loop, (std::vector<int>{1, 3, 4}));
+  EXPECT_EQ(kit::FindFrameLabel(s, 2)->time, 120000);
+  EXPECT_EQ(kit::FindFrameLabel(s, 2)->drawn, s.serial);
+  EXPECT_EQ(s.frames.size(), 1u);
+
+  // A failed draw leaves the label of the picture that is there; a state
+  // that cannot be written fails the command that drew.
+  EXPECT_EQ(Host("RASVUE SRC/IMG.2 2").status, 1);
+  EXPECT_EQ(kit::FindFrameLabel(state(), 2)->time, 120000);
+  ASSERT_EQ(unlink((frames + "loop-state.js").c_str()), 0);
+  ASSERT_EQ(mkdir((frames + "loop-state.js").c_str(), 0755), 0);
+  RunResult r = Host("RASVUE SRC/IMG.3 1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("loop-state.js: cannot be written"), std::string::npos) << r.err;
+  EXPECT_TRUE(Exists(frames + "frame0001.png"));
 }
 
 TEST_F(KitCommandTest, LoopStateOfThousandsOfFramesIsReadWhole) {

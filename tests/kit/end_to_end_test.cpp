@@ -160,10 +160,27 @@ TEST_F(EndToEndTest, EachDisplayedFrameHasAPictureOfTheMagnifiedSize) {
     EXPECT_EQ(Inflated(png, 480 * 481), 480 * 481) << name;  // a filter byte, then 480 gray pixels a line
   }
   EXPECT_FALSE(Exists(scratch_ + "/client/tavrin/frames/frame0003.png"));
-  // The loop runs over record 1's frames that hold images.
-  std::string page = Client("tavrin/frames/loop.html");
-  EXPECT_NE(page.find("const frames = [\"frame0001.png\",\"frame0002.png\"];"), std::string::npos) << page;
-  EXPECT_NE(page.find("const running = true;"), std::string::npos) << page;
+  // The loop runs over record 1's frames; the viewer's state file tells
+  // what each drawn frame shows, and the viewer follows it.
+  const std::string state = Client("tavrin/frames/loop-state.js");
+  for (const char *line : {"\"loop 1 500 1 2 3 4\"", "\"frame 1 2024173 143000 480 480 ", " LOC/G8IR\"",
+                           "\"frame 2 2024173 150000 480 480 ", "\"frame 8 2024173 140000 480 480 ", "RTIM/G8VS\""})
+    EXPECT_NE(state.find(line), std::string::npos) << line << " in\n" << state;
+  EXPECT_EQ(state.find("\"frame 3 "), std::string::npos) << state;
+  EXPECT_NE(Client("tavrin/frames/loop.html").find("loop-state.js"), std::string::npos);
+}
+
+TEST_F(EndToEndTest, TheStationPageShowsEachDisplayedRecordsLatestFrame) {
+  // Written beside the frames at the end of the run, with the server failing.
+  const std::string page = Client("tavrin/frames/station.html");
+  EXPECT_NE(page.find("<meta http-equiv=\"refresh\" content=\"60\">"), std::string::npos);
+  EXPECT_NE(page.find("2024-06-21 15:10:00 UTC"), std::string::npos) << "the time it was written";
+  EXPECT_NE(page.find("<a href=\"loop.html\"><img src=\"frame0002.png?v="), std::string::npos) << page;
+  EXPECT_NE(page.find("<a href=\"loop.html\"><img src=\"frame0006.png?v="), std::string::npos) << page;
+  EXPECT_EQ(Count(page, "data-state=\"on time\""), 5) << page;
+  EXPECT_NE(page.find("fetch-failed (status 1)"), std::string::npos);
+  EXPECT_NE(result_->out.find("the station page:     " + scratch_ + "/client/tavrin/frames/station.html"),
+            std::string::npos);
 }
 
 TEST_F(EndToEndTest, TheLogHoldsEachCheckOnceAndTheQuietCycleCopiedNothing) {

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -124,6 +126,110 @@ TEST(AreaFileTest, DeterministicButConsecutiveImagesDiffer) {
   ASSERT_TRUE(kit::WriteAreaFile(dir / "c", 2024100, 121500, 75.0, 64, 64, 200, error)) << error;
   EXPECT_EQ(ReadFile(dir / "a"), ReadFile(dir / "b"));
   EXPECT_NE(ReadFile(dir / "a").substr(256), ReadFile(dir / "c").substr(256));
+}
+
+// A visible image is lit by the sun and an infrared one is not: with the
+// satellite over the sub-solar point the visible disk's centre is bright,
+// over the anti-solar point dark; with the terminator through the middle
+// the visible day half outshines the night half, the infrared halves match.
+TEST(AreaFileTest, VisibleImagesShowDayAndNightInfraredImagesDoNot) {
+  TempDir dir;
+  const int date = 2024173, time = 151500, n = 121, res = 100;
+  double sun_lat = 0, sun_lon = 0;
+  ASSERT_TRUE(kit::SubsolarPoint(date, time, sun_lat, sun_lon));
+  auto image = [&](double sub_lon, kit::AreaBand band) {
+    std::string error;
+    kit::AreaImage img;
+    EXPECT_TRUE(kit::WriteAreaFile(dir / "A", date, time, sub_lon, n, n, res, error, band)) << error;
+    EXPECT_TRUE(kit::ReadAreaFile(dir / "A", img, error)) << error;
+    return img;
+  };
+  auto at = [&](const kit::AreaImage &img, double lat, double lon, double sub_lon) {
+    int line = -1, element = -1;
+    EXPECT_TRUE(kit::AreaPixelOf(lat, lon, sub_lon, n, n, res, line, element));
+    return static_cast<int>(img.pixels[static_cast<std::size_t>(line * n + element)]);
+  };
+  const double anti_lon = sun_lon > 0 ? sun_lon - 180 : sun_lon + 180;
+  EXPECT_GE(at(image(sun_lon, kit::AreaBand::kVisible), sun_lat, sun_lon, sun_lon), 200);
+  const int night = at(image(anti_lon, kit::AreaBand::kVisible), -sun_lat, anti_lon, anti_lon);
+  EXPECT_LE(night, 30);
+  EXPECT_GT(night, 0) << "the night side is dark, not space";
+
+  // The sun 90 degrees east of the satellite: the east half is day.
+  const double sub_lon = sun_lon + 90;
+  auto halves = [&](const kit::AreaImage &img, double &west, double &east) {
+    long long sum[2] = {0, 0}, count[2] = {0, 0};
+    for (int line = 0; line < n; ++line)
+      for (int element = 0; element < n; ++element) {
+        const int v = img.pixels[static_cast<std::size_t>(line * n + element)];
+        if (v == 0 || element == n / 2) continue;  // space, the middle column
+        const int half = element > n / 2 ? 1 : 0;
+        sum[half] += v, ++count[half];
+      }
+    west = static_cast<double>(sum[0]) / static_cast<double>(count[0]);
+    east = static_cast<double>(sum[1]) / static_cast<double>(count[1]);
+  };
+  double west = 0, east = 0;
+  halves(image(sub_lon, kit::AreaBand::kVisible), west, east);
+  EXPECT_GT(east, 3 * west) << "visible: day " << east << ", night " << west;
+  halves(image(sub_lon, kit::AreaBand::kInfrared), west, east);
+  EXPECT_LT(std::abs(east - west), 0.25 * west) << "infrared: day " << east << ", night " << west;
+  // An infrared image says so; a visible one keeps the memo it always had.
+  std::string error;
+  ASSERT_TRUE(kit::WriteAreaFile(dir / "I", date, time, 75.0, 4, 4, res, error, kit::AreaBand::kInfrared)) << error;
+  EXPECT_EQ(ReadFile(dir / "I").substr(24 * 4, 32), "KIT EARTH DISK 075.00W IR       ");
+}
+
+// The pictures have structure, not noise: neighbouring pixels are close
+// while the disk as a whole varies; the clouds come from the moment alone
+// and drift, so that images half an hour apart differ over much of the disk.
+TEST(AreaFileTest, CloudBandsAreSmoothAndDriftWithTime) {
+  TempDir dir;
+  const int n = 200;
+  auto image = [&](int time) {
+    std::string error;
+    kit::AreaImage img;
+    EXPECT_TRUE(kit::WriteAreaFile(dir / "A", 2024173, time, 60.0, n, n, 60, error, kit::AreaBand::kInfrared))
+        << error;
+    EXPECT_TRUE(kit::ReadAreaFile(dir / "A", img, error)) << error;
+    return img.pixels;
+  };
+  const std::vector<unsigned char> first = image(120000), later = image(123000);
+  double step = 0, mean = 0, square = 0;
+  long long steps = 0, disk = 0, moved = 0;
+  for (int line = 0; line < n; ++line)
+    for (int element = 0; element + 1 < n; ++element) {
+      const std::size_t i = static_cast<std::size_t>(line * n + element);
+      if (first[i] == 0 || first[i + 1] == 0) continue;
+      step += std::abs(first[i] - first[i + 1]), ++steps;
+      mean += first[i], square += first[i] * first[i], ++disk;
+      if (std::abs(first[i] - later[i]) > 8) ++moved;
+    }
+  mean /= static_cast<double>(disk);
+  const double spread = std::sqrt(square / static_cast<double>(disk) - mean * mean);
+  EXPECT_LT(step / static_cast<double>(steps), 4.0) << "neighbours differ as noise does";
+  EXPECT_GT(spread, 20.0) << "a disk without structure";
+  EXPECT_GT(moved, disk / 20) << "the clouds did not move in half an hour";
+  // The cover the kit tells is the one drawn: thick cloud is bright in the
+  // infrared, clear ground below it.
+  int cloudy = 0, clear = 0;
+  for (double lat = -50; lat <= 50; lat += 2.5)
+    for (double lon = 20; lon <= 100; lon += 2.5) {
+      int line = 0, element = 0;
+      ASSERT_TRUE(kit::AreaPixelOf(lat, lon, 60.0, n, n, 60, line, element));
+      const int v = first[static_cast<std::size_t>(line * n + element)];
+      const double cover = kit::CloudCover(2024173, 120000, lat, lon);
+      if (cover > 0.7) {
+        EXPECT_GE(v, 160) << lat << "," << lon << " cover " << cover;
+        ++cloudy;
+      } else if (cover < 0.1) {
+        EXPECT_LT(v, 160) << lat << "," << lon << " cover " << cover;
+        ++clear;
+      }
+    }
+  EXPECT_GT(cloudy, 0);
+  EXPECT_GT(clear, 0);
+  EXPECT_EQ(kit::CloudCover(2023366, 0, 0.0, 0.0), 0.0) << "no day 366 in 2023";
 }
 
 TEST(AreaFileTest, ReadsBackWhatWasWritten) {

@@ -4,6 +4,7 @@
 // text checked line by line.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdint>
@@ -16,6 +17,7 @@
 
 #include "client/client.h"
 #include "client/health.h"
+#include "kit/kit.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -36,9 +38,12 @@ class VkhealthTest : public ::testing::Test {
   }
 
   // An active AREA record 7 (increment 30 minutes) whose last image is of
-  // 2024001 12:00.
-  void PutRecord(int n, const char *descriptor, bool taken = true) {
+  // 2024001 12:00; shown in frames `first`..`last` when `first` is not 0.
+  void PutRecord(int n, const char *descriptor, bool taken = true, int first = 0, int last = 0) {
     ClientRec r = ClientDefaults(AREA);
+    r.Data.Area.Show = first > 0;
+    r.Data.Area.BegFrame = first;
+    r.Data.Area.EndFrame = last;
     r.Status = Active;
     std::strcpy(r.Group, "RTIM");
     std::strcpy(r.Descriptor, descriptor);
@@ -55,10 +60,11 @@ class VkhealthTest : public ::testing::Test {
     WriteFile(dir_ / "VKHealth", "VKHealth 1\npass 1704110400 1704110401 0\n" + servers + records + "end " +
                                      std::to_string(nservers) + " " + std::to_string(nrecords) + "\n");
   }
-  RunResult Run(std::vector<std::string> args, std::int64_t age_seconds) {
+  RunResult Run(std::vector<std::string> args, std::int64_t age_seconds, const std::string &home = "/nonexistent") {
     args.insert(args.begin(), testing_support::ProgramPath("vkhealth"));
     return testing_support::RunProgram(
-        args, dir_.path(), {{"VARNEK_TEST_NOW", std::to_string(data_time_ + age_seconds)}, {"TZ", "UTC"}});
+        args, dir_.path(),
+        {{"VARNEK_TEST_NOW", std::to_string(data_time_ + age_seconds)}, {"TZ", "UTC"}, {"HOME", home}});
   }
 
   testing_support::TempDir dir_;
@@ -341,6 +347,89 @@ TEST_F(VkhealthTest, HelpAndContradictoryOptions) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("usage: vkhealth ", 0), 0u);
   EXPECT_EQ(Run({"--json", "--prometheus"}, 0).status, 4);
+}
+
+// The station page: the table's states and words, each displayed record's
+// latest frame of its own dataset and frames as a thumbnail linking to the
+// loop viewer (found from anywhere the page is written), the same exit
+// status as the table; a page that says so when there is nothing to read.
+TEST_F(VkhealthTest, HtmlPageShowsTheTableAndEachRecordsLatestFrame) {
+  PutRecord(7, "G8IR", true, 1, 4);
+  PutRecord(8, "A<B>&", false);
+  Health(kGoodServer, kRecord7, 1, 1);
+  testing_support::TempDir home;
+  const std::string frames = home / "tavrin/frames";
+  ASSERT_EQ(mkdir((home / "tavrin").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(frames.c_str(), 0755), 0);
+  kit::LoopState state;
+  auto draw = [&](int frame, const char *dataset, int time) {
+    kit::FrameLabel l;
+    l.frame = frame, l.dataset = dataset, l.date = 2024001, l.time = time, l.width = 480, l.height = 240;
+    kit::SetFrameLabel(state, l);
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame%04d.png", frame);
+    WriteFile(frames + name, "picture");
+  };
+  draw(1, "RTIM/G8IR", 113000);
+  draw(2, "LOC/G8IR", 120000);   // the newest of its own
+  draw(3, "RTIM/OTHER", 123000);  // another dataset
+  draw(5, "RTIM/G8IR", 123000);  // past the record's frames
+  std::string error;
+  ASSERT_TRUE(kit::WriteLoopState(frames + "/loop-state.js", state, error)) << error;
+
+  const std::string beside = frames + "/station.html";
+  RunResult r = Run({"--late", "1", "--html", beside}, 45 * 60, home.path());
+  EXPECT_EQ(r.status, Run({"--late", "1"}, 45 * 60).status);
+  EXPECT_EQ(r.status, 2) << "late and a record that never took an item";
+  EXPECT_EQ(r.out + r.err, "");
+  std::string page = ReadFile(beside);
+  EXPECT_NE(page.find("<tr data-record=\"7\" data-state=\"late\">"), std::string::npos) << page;
+  EXPECT_NE(page.find("<td class=\"state s-late\">late</td>"), std::string::npos);
+  EXPECT_NE(page.find("<tr data-record=\"8\" data-state=\"stalled\">"), std::string::npos);
+  EXPECT_NE(page.find("RTIM/A&lt;B&gt;&amp;"), std::string::npos) << "text is escaped";
+  EXPECT_EQ(page.find("A<B>"), std::string::npos);
+  EXPECT_NE(page.find("<a href=\"loop.html\"><img src=\"frame0002.png?v=1\" width=\"160\" height=\"80\""),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("frame 2: LOC/G8IR 2024001 12:00:00"), std::string::npos);
+  EXPECT_NE(page.find("<td class=\"frame none\">not displayed</td>"), std::string::npos) << "record 8";
+  EXPECT_NE(page.find("2024-01-01 12:45:00 UTC"), std::string::npos) << "the time it was written";
+  EXPECT_NE(page.find("<td class=\"state s-compared\">compared</td>"), std::string::npos);
+
+  // Written elsewhere, the page reaches the frames by a relative way.
+  ASSERT_EQ(mkdir((dir_ / "pages").c_str(), 0755), 0);
+  ASSERT_EQ(Run({"--html", dir_ / "pages/station.html"}, 0, home.path()).status, 2);
+  page = ReadFile(dir_ / "pages/station.html");
+  const std::size_t src = page.find("<img src=\"../");
+  ASSERT_NE(src, std::string::npos) << page;
+  const std::string way = page.substr(src + 10, page.find('?', src) - src - 10);
+  EXPECT_EQ(ReadFile(dir_ / ("pages/" + way)), "picture") << way;
+
+  // No frames where HOME says: the page says so.
+  testing_support::TempDir empty;
+  ASSERT_EQ(Run({"--html", beside}, 0, empty.path()).status, 2);
+  EXPECT_NE(ReadFile(beside).find("no frame: " + empty.path() + "/tavrin/frames holds no loop state"),
+            std::string::npos);
+
+  // Files that cannot be read: status 3, and the page says it cannot read
+  // rather than go on showing the last good states.
+  ASSERT_EQ(unlink((dir_ / "VKHealth").c_str()), 0);
+  r = Run({"--html", beside}, 0, home.path());
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("there is no health file"), std::string::npos) << r.err;
+  page = ReadFile(beside);
+  EXPECT_NE(page.find("The working directory cannot be read: "), std::string::npos) << page;
+  EXPECT_EQ(page.find("data-state"), std::string::npos);
+
+  // A page that cannot be written is a failure, not a silent success.
+  Health(kGoodServer, kRecord7, 1, 1);
+  r = Run({"--html", dir_ / "no/such/dir/station.html"}, 0, home.path());
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("the page cannot be written"), std::string::npos) << r.err;
+  for (const std::vector<std::string> &usage :
+       {std::vector<std::string>{"--html"}, {"--html", ""}, {"--html", "a", "--json"}, {"--prometheus", "--html", "a"}})
+    EXPECT_EQ(Run(usage, 0).status, 4) << usage.back();
 }
 
 TEST(ValidUtf8, KeepsTextAndReplacesEachByteThatIsNotUtf8) {

@@ -3,7 +3,7 @@
 // VKHealth) and prints, per client record, its last item and how late it
 // is against its increment, and per server its last fetch.
 //
-//   vkhealth [--json | --prometheus] [--late F] [--stalled F] [directory]
+//   vkhealth [--json | --prometheus | --html FILE] [--late F] [--stalled F] [directory]
 //
 // A record is late when its last item's data time lies more than F (default
 // 2) increments back, stalled past F (default 6) increments, or when it has
@@ -12,7 +12,10 @@
 // (exit 2).  Exit status: 0 every record on time, 1 something late or
 // failing, 2 something stalled, a future-dated record or a server failing, 3 a file cannot be read
 // (the reason on the error stream, nothing on standard output), 4 bad usage.
-// The tool only reads: every file is opened read-only.
+// The tool only reads: every file is opened read-only; --html writes the
+// one page it names (tools/vkhealth/html.h), with the same exit status (3
+// also when the page cannot be written; a page whose files cannot be read
+// says so).
 
 #include <unistd.h>
 
@@ -20,6 +23,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -30,6 +34,7 @@
 #include "client/health.h"
 #include "host/host.h"
 #include "posix/posix.h"
+#include "tools/vkhealth/html.h"
 
 namespace {
 
@@ -61,7 +66,8 @@ int StateCode(State s) { return static_cast<int>(s); }
 constexpr std::int64_t kMostAheadSeconds = 86400;
 
 struct Options {
-  enum { kTable, kJson, kPrometheus } format = kTable;
+  enum { kTable, kJson, kPrometheus, kHtml } format = kTable;
+  std::string html_file;  // --html: the page to write
   double late = 2.0;
   double stalled = 6.0;
   std::string directory = ".";
@@ -78,6 +84,8 @@ struct RecordRow {
   int increment = 0;           // minutes
   State state = State::kOnTime;
   const health::RecordHealth *health = nullptr;
+  bool displays = false;  // an image record shown in frames first_frame..last_frame
+  int first_frame = 0, last_frame = 0;
 };
 
 struct Report {
@@ -89,10 +97,11 @@ struct Report {
 };
 
 constexpr const char *kUsage =
-    "usage: vkhealth [--json | --prometheus] [--late FACTOR] [--stalled FACTOR] [directory]\n";
+    "usage: vkhealth [--json | --prometheus | --html FILE] [--late FACTOR] [--stalled FACTOR] [directory]\n";
 constexpr const char *kHelp =
     "Reads a client working directory (default .) and prints, per active record, its last item and\n"
-    "its state (on time, late, stalled, failing), and per server its last fetch.\n"
+    "its state (on time, late, stalled, failing), and per server its last fetch; --html FILE writes\n"
+    "that as a page with each record's latest frame.\n"
     "Exit status: 0 on time, 1 late or failing, 2 stalled (or a server failing), 3 a file\n"
     "cannot be read, 4 usage.  See vkhealth(1).\n";
 
@@ -110,6 +119,11 @@ bool ParseOptions(int argc, char **argv, Options &o) {
       if (format_given) return false;  // one format only
       format_given = true;
       o.format = a == "--json" ? Options::kJson : Options::kPrometheus;
+    } else if (a == "--html" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      if (format_given) return false;
+      format_given = true;
+      o.format = Options::kHtml;
+      o.html_file = argv[++i];
     }
     else if ((a == "--late" || a == "--stalled") && i + 1 < argc) {
       if (!ReadFactor(argv[++i], a == "--late" ? o.late : o.stalled)) return false;
@@ -192,6 +206,11 @@ int Load(Report &report, const Options &o, std::string &why) {
     row.has_item = r.LastStamp > 0;
     row.item = r.LastItem;
     row.data_time = kStampOrigin + r.LastStamp * 60;
+    if (r.DataType == AREA && r.Data.Area.Show) {
+      row.displays = true;
+      row.first_frame = r.Data.Area.BegFrame;
+      row.last_frame = r.Data.Area.EndFrame;
+    }
     row.age = report.now - row.data_time;
     // An increment below a minute counts as a minute.
     double unit = 60.0 * (row.increment < 1 ? 1 : row.increment);
@@ -390,6 +409,37 @@ void PrintPrometheus(const Report &r) {
   std::fputs(out.c_str(), stdout);
 }
 
+// The page of --html: what the table prints (an unreadable directory's
+// `why` instead), written to the file named.  The exit status the run ends
+// with: the table's, or kExitUnreadable when the page cannot be written.
+int WriteHtml(const Report &r, const Options &o, int status, const std::string &why) {
+  vkhealth::StationReport page;
+  page.now = r.now;
+  page.directory = o.directory;
+  if (char *full = realpath(o.directory.c_str(), nullptr)) {
+    page.directory = full;
+    std::free(full);
+  }
+  page.exit_status = status;
+  page.unreadable = why;
+  page.last_pass = "Last pass " + Time(r.file.pass_started) + " to " + Time(r.file.pass_ended) + ", status " +
+                   std::to_string(r.file.pass_result);
+  for (const RecordRow &row : r.records)
+    page.records.push_back({row.number, row.type, row.group, row.descriptor,
+                            row.has_item ? std::to_string(row.item) : "-", row.has_item ? Time(row.data_time) : "-",
+                            row.has_item ? Age(row.age) : "-", std::to_string(row.increment) + "m",
+                            Failure(row.health), StateWord(row.state), row.displays, row.first_frame, row.last_frame});
+  for (const health::ServerHealth &s : r.file.servers)
+    page.servers.push_back({s.entry, s.group, s.address, Time(s.fetched), std::to_string(s.duration_ms) + "ms",
+                            std::to_string(s.applied), ServerStatus(s), s.outcome == health::kCompared});
+  std::string failed;
+  if (vkhealth::WriteStationPage(o.html_file, page, vkhealth::FramesDirectoryOf(o.directory), failed) != 0) {
+    std::fprintf(stderr, "vkhealth: %s\n", Visible(failed).c_str());
+    return kExitUnreadable;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -409,12 +459,20 @@ int main(int argc, char **argv) {
   std::string why;
   if (Load(report, options, why) != kExitOnTime) {
     std::fprintf(stderr, "vkhealth: %s\n", Visible(why).c_str());
+    // A page kept up to date says it cannot read, rather than go on
+    // showing the last good state.
+    if (options.format == Options::kHtml) {
+      Report none;
+      none.now = report.now;
+      (void)WriteHtml(none, options, kExitUnreadable, why);
+    }
     return kExitUnreadable;
   }
   switch (options.format) {
     case Options::kTable: PrintTable(report); break;
     case Options::kJson: PrintJson(report, options); break;
     case Options::kPrometheus: PrintPrometheus(report); break;
+    case Options::kHtml: return WriteHtml(report, options, report.exit_status, "");
   }
   return report.exit_status;
 }
