@@ -342,6 +342,24 @@ TEST_F(VkhealthTest, RecordWhoseCommandsFailIsFailing) {
   EXPECT_EQ(Run({}, 10 * 60).status, 0);
 }
 
+// The background loop's brokers, in every form.
+TEST_F(VkhealthTest, BrokersAreShownInEveryForm) {
+  PutRecord(7, "G8IR");
+  WriteFile(dir_ / "VKHealth", "VKHealth 2\npass 1704110400 1704110401 0\n" + kGoodServer +
+                                   "broker 1 mqtt://127.0.0.1:1883 1 1704110390 1012 3\n" + kRecord7 + "end 1 1 1\n");
+  RunResult r = Run({}, 0);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("1      mqtt://127.0.0.1:1883          connected    2024-01-01 11:59      1012       3\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(Run({"--json"}, 0).out.find("\"brokers\":[{\"broker\":1,\"url\":\"mqtt://127.0.0.1:1883\",\"connected\":true,"
+                                        "\"last_notification\":1704110390,\"notifications_received\":1012,"
+                                        "\"passes_woken\":3}]"),
+            std::string::npos);
+  EXPECT_NE(Run({"--prometheus"}, 0).out.find("varnek_broker_passes_woken{broker=\"1\",url=\"mqtt://127.0.0.1:1883\"} 3\n"),
+            std::string::npos);
+}
+
 TEST_F(VkhealthTest, HelpAndContradictoryOptions) {
   RunResult r = Run({"--help"}, 0);
   EXPECT_EQ(r.status, 0);

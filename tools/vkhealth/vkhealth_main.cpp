@@ -30,6 +30,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "client/client.h"
 #include "client/health.h"
 #include "host/host.h"
@@ -285,76 +287,76 @@ void PrintTable(const Report &r) {
   for (const health::ServerHealth &s : r.file.servers)
     std::printf("%-5d %-5s %-24s %-16s %7lldms %7d %s\n", s.entry, Visible(s.group).c_str(), Visible(s.address).c_str(),
                 Time(s.fetched).c_str(), static_cast<long long>(s.duration_ms), s.applied, ServerStatus(s).c_str());
+  if (r.file.brokers.empty()) return;
+  std::printf("\n%-6s %-30s %-12s %-16s %9s %7s\n", "BROKER", "URL", "STATE", "LAST NOTICE", "RECEIVED", "WOKEN");
+  for (const health::BrokerHealth &b : r.file.brokers)
+    std::printf("%-6d %-30s %-12s %-16s %9lld %7lld\n", b.number, Visible(b.url).c_str(),
+                b.connected ? "connected" : "unreachable", Time(b.last).c_str(), static_cast<long long>(b.received),
+                static_cast<long long>(b.woken));
 }
 
-// A JSON string: UTF-8 text stays text (bytes that are not UTF-8 become
-// U+FFFD), control characters are escaped.
-std::string JsonString(std::string_view raw) {
-  std::string out = "\"";
-  for (char ch : ValidUtf8(raw)) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20 || c == 0x7f) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
+using Json = nlohmann::ordered_json;
 
-std::string JsonStatus(int status) { return status == health::kNoStatus ? "null" : std::to_string(status); }
-std::string JsonTime(std::int64_t t) { return t <= 0 ? "null" : std::to_string(t); }
+Json JsonStatus(int status) { return status == health::kNoStatus ? Json(nullptr) : Json(status); }
+Json JsonTime(std::int64_t t) { return t <= 0 ? Json(nullptr) : Json(t); }
 
 void PrintJson(const Report &r, const Options &o) {
-  std::string out = "{\"format\":\"vkhealth\",\"version\":1,\"now\":" + std::to_string(r.now);
-  out += ",\"exit_status\":" + std::to_string(r.exit_status);
-  char factors[96];
-  std::snprintf(factors, sizeof factors, ",\"late_factor\":%g,\"stalled_factor\":%g", o.late, o.stalled);
-  out += factors;
-  out += ",\"last_pass\":{\"started\":" + std::to_string(r.file.pass_started) +
-         ",\"ended\":" + std::to_string(r.file.pass_ended) + ",\"status\":" + std::to_string(r.file.pass_result) + "}";
-  out += ",\"records\":[";
-  bool first = true;
+  Json doc = {{"format", "vkhealth"},
+              {"version", 1},
+              {"now", r.now},
+              {"exit_status", r.exit_status},
+              {"late_factor", o.late},
+              {"stalled_factor", o.stalled},
+              {"last_pass",
+               {{"started", r.file.pass_started}, {"ended", r.file.pass_ended}, {"status", r.file.pass_result}}}};
+  Json records = Json::array();
   for (const RecordRow &row : r.records) {
-    if (!first) out += ",";
-    first = false;
     const health::RecordHealth *h = row.health;
-    out += "{\"record\":" + std::to_string(row.number) + ",\"type\":" + JsonString(row.type) +
-           ",\"group\":" + JsonString(row.group) + ",\"dataset\":" + JsonString(row.descriptor) +
-           ",\"last_item\":" + (row.has_item ? std::to_string(row.item) : "null") +
-           ",\"data_time\":" + (row.has_item ? std::to_string(row.data_time) : "null") +
-           ",\"age_seconds\":" + (row.has_item ? std::to_string(row.age) : "null") +
-           ",\"increment_minutes\":" + std::to_string(row.increment) + ",\"state\":" + JsonString(StateWord(row.state)) +
-           ",\"examined\":" + JsonTime(h ? h->examined : 0) + ",\"taken\":" + JsonTime(h ? h->taken : 0) +
-           ",\"copy_status\":" + JsonStatus(h ? h->copy : health::kNoStatus) +
-           ",\"display_status\":" + JsonStatus(h ? h->display : health::kNoStatus) +
-           ",\"user_status\":" + JsonStatus(h ? h->user : health::kNoStatus) + ",\"last_failure\":";
+    Json failure = nullptr;
     if (h && !h->failed_command.empty())
-      out += "{\"command\":" + JsonString(h->failed_command) + ",\"status\":" + JsonStatus(h->failed_status) +
-             ",\"at\":" + JsonTime(h->failed_at) + "}";
-    else
-      out += "null";
-    out += "}";
+      failure = {{"command", h->failed_command}, {"status", JsonStatus(h->failed_status)}, {"at", JsonTime(h->failed_at)}};
+    records.push_back({{"record", row.number},
+                       {"type", row.type},
+                       {"group", row.group},
+                       {"dataset", row.descriptor},
+                       {"last_item", row.has_item ? Json(row.item) : Json(nullptr)},
+                       {"data_time", row.has_item ? Json(row.data_time) : Json(nullptr)},
+                       {"age_seconds", row.has_item ? Json(row.age) : Json(nullptr)},
+                       {"increment_minutes", row.increment},
+                       {"state", StateWord(row.state)},
+                       {"examined", JsonTime(h ? h->examined : 0)},
+                       {"taken", JsonTime(h ? h->taken : 0)},
+                       {"copy_status", JsonStatus(h ? h->copy : health::kNoStatus)},
+                       {"display_status", JsonStatus(h ? h->display : health::kNoStatus)},
+                       {"user_status", JsonStatus(h ? h->user : health::kNoStatus)},
+                       {"last_failure", failure}});
   }
-  out += "],\"servers\":[";
-  first = true;
-  for (const health::ServerHealth &s : r.file.servers) {
-    if (!first) out += ",";
-    first = false;
-    out += "{\"entry\":" + std::to_string(s.entry) + ",\"group\":" + JsonString(s.group) +
-           ",\"address\":" + JsonString(s.address) + ",\"version\":" + std::to_string(s.version) +
-           ",\"fetched\":" + JsonTime(s.fetched) + ",\"status\":" + JsonString(s.outcome) +
-           ",\"fetch_exit_status\":" + JsonStatus(s.exit_status) +
-           ",\"duration_ms\":" + std::to_string(s.duration_ms) + ",\"records_applied\":" + std::to_string(s.applied) +
-           ",\"reason\":" + (s.reason.empty() ? std::string("null") : JsonString(s.reason)) + "}";
-  }
-  out += "]}\n";
-  std::fputs(out.c_str(), stdout);
+  doc["records"] = records;
+  Json servers = Json::array();
+  for (const health::ServerHealth &s : r.file.servers)
+    servers.push_back({{"entry", s.entry},
+                       {"group", s.group},
+                       {"address", s.address},
+                       {"version", s.version},
+                       {"fetched", JsonTime(s.fetched)},
+                       {"status", s.outcome},
+                       {"fetch_exit_status", JsonStatus(s.exit_status)},
+                       {"duration_ms", s.duration_ms},
+                       {"records_applied", s.applied},
+                       {"reason", s.reason.empty() ? Json(nullptr) : Json(s.reason)}});
+  doc["servers"] = servers;
+  Json brokers = Json::array();
+  for (const health::BrokerHealth &b : r.file.brokers)
+    brokers.push_back({{"broker", b.number},
+                       {"url", b.url},
+                       {"connected", b.connected == 1},
+                       {"last_notification", JsonTime(b.last)},
+                       {"notifications_received", b.received},
+                       {"passes_woken", b.woken}});
+  doc["brokers"] = brokers;
+  // Text of the files is any bytes: what is not UTF-8 becomes U+FFFD, and
+  // UTF-8 text stays text.
+  std::fputs((doc.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n").c_str(), stdout);
 }
 
 // A label value of the exposition format: valid UTF-8 (bytes that are not
@@ -400,6 +402,23 @@ void PrintPrometheus(const Report &r) {
   metric("varnek_server_fetch_status", "Exit status of the last fetch command of a server.", fetch_status);
   metric("varnek_server_fetch_duration_seconds", "Duration of the last fetch of a server.", duration);
   metric("varnek_server_records_applied", "Server records applied in the last pass.", applied);
+  std::vector<std::pair<std::string, std::string>> connected, last, received, woken;
+  for (const health::BrokerHealth &b : r.file.brokers) {
+    std::string labels = "{broker=\"" + std::to_string(b.number) + "\",url=\"" + Label(b.url) + "\"}";
+    connected.emplace_back(labels, std::to_string(b.connected));
+    if (b.last > 0) last.emplace_back(labels, std::to_string(b.last));
+    received.emplace_back(labels, std::to_string(b.received));
+    woken.emplace_back(labels, std::to_string(b.woken));
+  }
+  if (!r.file.brokers.empty()) {
+    metric("varnek_broker_connected", "1 when the background loop was connected to the broker at its last pass.",
+           connected);
+    metric("varnek_broker_last_notification_timestamp_seconds",
+           "When the last announcement of a watched dataset came, seconds since 1970.", last);
+    metric("varnek_broker_notifications_received", "Messages received from the broker since the loop started.",
+           received);
+    metric("varnek_broker_passes_woken", "Passes that announcements started early since the loop started.", woken);
+  }
   metric("varnek_last_pass_timestamp_seconds", "End of the client's last pass, seconds since 1970.",
          {{"", std::to_string(r.file.pass_ended)}});
   metric("varnek_last_pass_status", "Status of the client's last pass: 0 good, 1 failed.",
