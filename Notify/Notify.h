@@ -106,6 +106,39 @@ std::string FormatAnnouncement(const Item &item, std::int64_t pubtime, std::stri
 // a field missing or of the wrong type).  Only a wake-up is decided by it.
 [[nodiscard]] int ParseAnnouncement(std::string_view payload, Item &item, std::string &why);
 
+// ---------------------------------------------------------------------------
+// The helper program vknotify, which alone speaks to brokers: vks starts
+// `vknotify announce ITEM...` after its table write, and the background
+// loop keeps `vknotify listen DATASET...` running and reads its events.
+
+// vknotify's path: beside the running program (the system's programs are
+// installed together).
+std::string HelperPath();
+
+// An item on vknotify's command line:
+// TYPE/GROUP/DESCRIPTOR/POSITION/DATA_DATE/DATA_TIME/FILE_DATE/FILE_TIME.
+std::string ItemArgument(const Item &item);
+[[nodiscard]] bool ParseItemArgument(std::string_view text, Item &item);
+
+// What `vknotify listen` writes, a line each: "wake" (announcements of
+// watched datasets came, gathered into one wake-up) or a broker's state,
+// "broker <number> <connected 0|1> <last> <received> <url>".
+struct BrokerState {
+  int number = 0;          // its place in VKNotify, from 1
+  std::string url;
+  int connected = 0;
+  std::int64_t last = 0;   // when the last announcement of a watched dataset came
+  std::int64_t received = 0;
+};
+std::string FormatBrokerState(const BrokerState &state);
+// kOk: a broker line (`state` set); kMissing: the wake line; kFailed: neither.
+[[nodiscard]] int ParseListenLine(std::string_view line, BrokerState &state);
+
+// The datasets a client's VKNotify routes, as topics for each broker: the
+// dataset's topic under the prefix of its group's route.
+std::vector<std::vector<std::string>> TopicsByBroker(const ClientConfig &config,
+                                                     const std::vector<std::string> &datasets);
+
 // One connection to a broker (the calling sequence: Connect, then Publish
 // or Subscribe and Receive, and the destructor disconnects).
 class Connection {

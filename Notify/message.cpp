@@ -2,13 +2,16 @@
 // it back.
 
 #include <sys/random.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -154,6 +157,90 @@ int ParseAnnouncement(std::string_view payload, Item &item, std::string &why) {
   item.descriptor = std::string(descriptor);
   item.position = number;
   return kOk;
+}
+
+}  // namespace notify
+
+namespace notify {
+
+std::string ItemArgument(const Item &item) {
+  return item.type + "/" + item.group + "/" + item.descriptor + "/" + std::to_string(item.position) + "/" +
+         std::to_string(item.data_date) + "/" + std::to_string(item.data_time) + "/" +
+         std::to_string(item.file_date) + "/" + std::to_string(item.file_time);
+}
+
+bool ParseItemArgument(std::string_view text, Item &item) {
+  item = Item{};
+  std::vector<std::string_view> parts;
+  while (true) {
+    std::size_t slash = text.find('/');
+    parts.push_back(text.substr(0, slash));
+    if (slash == std::string_view::npos) break;
+    text.remove_prefix(slash + 1);
+  }
+  if (parts.size() != 8 || !PlainWord(parts[0]) || !PlainWord(parts[1]) || !PlainWord(parts[2])) return false;
+  int *numbers[] = {&item.position, &item.data_date, &item.data_time, &item.file_date, &item.file_time};
+  for (int i = 0; i < 5; ++i) {
+    std::string_view p = parts[static_cast<std::size_t>(i) + 3];
+    auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), *numbers[i]);
+    if (p.empty() || ec != std::errc() || end != p.data() + p.size() || *numbers[i] < 0) return false;
+  }
+  item.type = std::string(parts[0]);
+  item.group = std::string(parts[1]);
+  item.descriptor = std::string(parts[2]);
+  return true;
+}
+
+std::string FormatBrokerState(const BrokerState &state) {
+  return "broker " + std::to_string(state.number) + " " + std::to_string(state.connected) + " " +
+         std::to_string(state.last) + " " + std::to_string(state.received) + " " + state.url;
+}
+
+int ParseListenLine(std::string_view line, BrokerState &state) {
+  if (line == "wake") return kMissing;
+  if (line.substr(0, 7) != "broker ") return kFailed;
+  line.remove_prefix(7);
+  state = BrokerState{};
+  std::int64_t values[4] = {};
+  for (std::int64_t &v : values) {
+    std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) return kFailed;
+    auto [end, ec] = std::from_chars(line.data(), line.data() + blank, v);
+    if (ec != std::errc() || end != line.data() + blank) return kFailed;
+    line.remove_prefix(blank + 1);
+  }
+  state.number = static_cast<int>(values[0]);
+  state.connected = values[1] != 0 ? 1 : 0;
+  state.last = values[2];
+  state.received = values[3];
+  state.url = std::string(line);
+  return state.url.empty() ? kFailed : kOk;
+}
+
+std::vector<std::vector<std::string>> TopicsByBroker(const ClientConfig &config,
+                                                     const std::vector<std::string> &datasets) {
+  std::vector<std::vector<std::string>> topics(config.brokers.size());
+  for (const std::string &dataset : datasets) {
+    std::size_t slash = dataset.find('/');
+    if (slash == std::string::npos) continue;
+    const std::string group = dataset.substr(0, slash);
+    for (const Route &route : config.routes)
+      if (route.group == group) {
+        std::string topic = Topic(route.prefix, group, dataset.substr(slash + 1));
+        auto &list = topics[route.broker];
+        if (std::find(list.begin(), list.end(), topic) == list.end()) list.push_back(topic);
+      }
+  }
+  for (auto &list : topics) std::sort(list.begin(), list.end());
+  return topics;
+}
+
+std::string HelperPath() {
+  char self[4096];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "vknotify";
+  std::string path(self, static_cast<std::size_t>(n));
+  return path.substr(0, path.rfind('/') + 1) + "vknotify";
 }
 
 }  // namespace notify

@@ -4,6 +4,7 @@
 #ifndef VARNEK_CLIENT_INTERNAL_H
 #define VARNEK_CLIENT_INTERNAL_H
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -140,8 +141,9 @@ class Marker {
 };
 
 // The background loop's wait between passes (VKNotify): the interval, or
-// an announcement of a dataset the loop watches.  Calling sequence: Load
-// once; before each wait, Watch the datasets of the active records; Wait.
+// an announcement of a dataset the loop watches.  The brokers are listened
+// to by the helper `vknotify listen`.  Calling sequence: Load once; before
+// each wait, Watch the datasets of the active records; Wait.
 class Waker {
  public:
   Waker();
@@ -153,26 +155,27 @@ class Waker {
   // the error stream): the loop then only sleeps.
   [[nodiscard]] bool Load();
 
-  // The datasets (group, descriptor) to be woken for; those of a group
-  // VKNotify does not route are not watched.
+  // The datasets (group, descriptor) to be woken for: the helper is
+  // started for them, or started anew when they changed (or when it ended,
+  // a few seconds after).
   void Watch(const std::vector<std::pair<std::string, std::string>> &datasets);
 
-  // Waits `milliseconds`, or less when an announcement of a watched dataset
-  // comes: true then, once every message already queued has been taken too
-  // (a burst wakes one pass).  A broker that cannot be reached is tried
-  // again, waiting longer each time, up to a minute.
+  // Waits `milliseconds`, or less when the helper says an announcement of
+  // a watched dataset came: true then.  Without a helper, the interval.
   [[nodiscard]] bool Wait(int milliseconds);
 
   // Each broker's state, for the health file.
   std::vector<health::BrokerHealth> Health() const;
 
  private:
-  struct Listener;
-  bool Reach(Listener &listener);
-  bool Wakes(const Listener &listener, const std::string &topic, const std::string &payload) const;
+  void Stop();
+  bool Take();
   notify::ClientConfig config_;
-  std::string client_id_;
-  std::vector<std::unique_ptr<Listener>> listeners_;
+  std::vector<health::BrokerHealth> brokers_;
+  std::vector<std::string> watched_;
+  posix::ChildOutput helper_;
+  std::string pending_;  // a line the helper has not ended yet
+  std::chrono::steady_clock::time_point next_start_{};
 };
 
 // A word for /bin/sh: quoted in single quotes, a quote inside written '\''.

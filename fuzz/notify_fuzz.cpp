@@ -1,5 +1,6 @@
 // Fuzz target: an announcement as the background loop reads it from a
-// broker it does not control, and VKNotify as either program reads it.
+// broker it does not control, VKNotify as either program reads it, and
+// what passes between the programs and their helper vknotify.
 // Whatever they hold, the readers either refuse it with a reason or give
 // a dataset made only of plain words; nothing crashes, however deep or
 // large the text.
@@ -31,5 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (notify::ParseClientConfig(text, client, why) == notify::kOk)
     for (const notify::Route &r : client.routes)
       if (r.broker >= client.brokers.size()) std::abort();
+  // The helper's command line and the lines it writes back read back as
+  // they are written.
+  if (notify::ParseItemArgument(text, item) && notify::ItemArgument(item).empty()) std::abort();
+  notify::BrokerState state;
+  if (notify::ParseListenLine(text, state) == notify::kOk) {
+    notify::BrokerState again;
+    if (notify::ParseListenLine(notify::FormatBrokerState(state), again) != notify::kOk || again.url != state.url)
+      std::abort();
+  }
   return 0;
 }

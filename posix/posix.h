@@ -307,6 +307,13 @@ class SignalRelay {
 // be started.
 [[nodiscard]] int RunWithLimit(const char *path, char *const argv[], int seconds, int *wait_status);
 
+// Starts `path` with `argv` and does not wait for it: it reads and writes
+// /dev/null, writes its errors to this process's error stream, and runs on
+// after this process ends (it is reaped then: for a caller about to end).
+// Its pid; 0 when the program could not be executed; -1 with errno set
+// when it could not be started.
+[[nodiscard]] pid_t StartDetached(const char *path, char *const argv[]);
+
 // Runs a command line through /bin/sh and waits for it.  The shell's exit
 // status, 128 + the signal for a command killed by one, or -1 when the
 // shell could not be started.
@@ -332,6 +339,10 @@ class ChildOutput {
   // when there is none yet): the bytes read, 0 at the end, -1 with errno
   // set.
   [[nodiscard]] ssize_t Read(void *data, std::size_t size);
+
+  // Waits up to `timeout_ms` for output (or its end) to read: true when a
+  // Read would not wait.  A signal ends the wait early (false).
+  [[nodiscard]] bool WaitForOutput(int timeout_ms);
 
   // Closes the pipe and waits: the exit status as RunShell gives it, or -1.
   // 0 when nothing runs.

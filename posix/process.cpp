@@ -2,6 +2,7 @@
 // child, the shell, and probing and signalling other processes.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -115,8 +116,8 @@ pid_t Spawn(const char *path, char *const argv[], const posix_spawn_file_actions
   sigemptyset(&defaults);
   sigemptyset(&none);
   for (int sig : kRelayedSignals) sigaddset(&defaults, sig);
-  // A library of this process may ignore SIGPIPE (the broker client does);
-  // a host command starts with it at its default all the same.
+  // A caller may ignore SIGPIPE (a library of it, say); a host command
+  // starts with it at its default all the same.
   sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setsigmask(&attributes, &none);
@@ -182,6 +183,18 @@ int RunWithLimit(const char *path, char *const argv[], int seconds, int *wait_st
   }
 }
 
+pid_t StartDetached(const char *path, char *const argv[]) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t child = Spawn(path, argv, &actions);
+  int error = errno;
+  posix_spawn_file_actions_destroy(&actions);
+  errno = error;
+  return child;
+}
+
 int RunShell(const char *command) {
   char sh[] = "/bin/sh", dash_c[] = "-c";
   char *argv[] = {sh, dash_c, const_cast<char *>(command), nullptr};
@@ -223,6 +236,12 @@ ssize_t ChildOutput::Read(void *data, std::size_t size) {
     n = ::read(fd_, data, size);
   } while (n < 0 && errno == EINTR);
   return n;
+}
+
+bool ChildOutput::WaitForOutput(int timeout_ms) {
+  if (fd_ < 0) return false;
+  struct pollfd wanted = {fd_, POLLIN, 0};
+  return ::poll(&wanted, 1, timeout_ms < 0 ? 0 : timeout_ms) == 1;
 }
 
 int ChildOutput::Finish() {

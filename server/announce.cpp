@@ -1,22 +1,22 @@
 // The announcement of the records VKS INVOKE has written, to the broker
-// VKNotify names: one message per record, QoS 1, retained, under
-// <prefix>/<group>/<descriptor>.  Best effort and bounded: the table is
-// written already, and nothing here changes what INVOKE prints or returns.
+// VKNotify names, by the helper `vknotify announce` (one message per
+// record, QoS 1, retained, under <prefix>/<group>/<descriptor>).  Best
+// effort: the table is written already, and nothing here changes what
+// INVOKE prints or returns.  INVOKE does not wait for the broker: the
+// helper announces on its own after INVOKE has returned, within its own
+// second, and says on INVOKE's error stream what it could not announce.
 
-#include <chrono>
+#include <sys/stat.h>
+
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "Notify/Notify.h"
 #include "host/host.h"
+#include "posix/posix.h"
 #include "server/server.h"
 
 namespace {
-
-// The whole announcement may take this long: a broker that does not answer
-// costs INVOKE at most this.
-constexpr int kBudgetMs = 1000;
 
 // The item a written record names; false for a record whose group or
 // descriptor cannot be a topic level (they are announced only as words of
@@ -66,40 +66,22 @@ bool ItemOf(const ServerRec &rec, notify::Item &item) {
 
 void announceServerRecs(const std::vector<ServerRec> &written) {
   if (written.empty()) return;
-  std::string text, why;
-  int rc = notify::ReadConfigFile(notify::kNotifyFile, text, why);
-  if (rc == notify::kMissing) return;  // nothing is announced without the file
-  notify::ServerConfig config;
-  if (rc == notify::kOk) rc = notify::ParseServerConfig(text, config, why);
-  if (rc != notify::kOk) {
-    Tveprintf("INVOKEServer: %s not used: %s; nothing announced.\n", notify::kNotifyFile, why.c_str());
-    return;
-  }
-  const auto start = std::chrono::steady_clock::now();
-  auto remaining_ms = [&] {
-    auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    return static_cast<int>(kBudgetMs - spent.count());
-  };
-  notify::Connection broker;
-  // A client id of this run: the announcement needs no session kept.
-  if (broker.Connect(config.broker, "vks-" + notify::NewId().substr(0, 8), false, kBudgetMs, why) != notify::kOk) {
-    Tveprintf("INVOKEServer: %s; nothing announced.\n", why.c_str());
-    return;
-  }
-  const std::int64_t now = tv::Now();
-  std::vector<std::pair<std::string, std::string>> messages;
+  struct stat st;
+  if (::stat(notify::kNotifyFile, &st) != 0) return;  // nothing is announced without the file
+  std::vector<std::string> args = {"vknotify", "announce"};
   int skipped = 0;
   for (const ServerRec &rec : written) {
     notify::Item item;
-    if (!ItemOf(rec, item)) {
-      ++skipped;
-      continue;
-    }
-    messages.emplace_back(notify::Topic(config.prefix, item.group, item.descriptor),
-                          notify::FormatAnnouncement(item, now, config.base_url, notify::NewId()));
+    if (ItemOf(rec, item)) args.push_back(notify::ItemArgument(item));
+    else ++skipped;
   }
   if (skipped > 0)
     Tvdprintf("announce: %d records whose group or descriptor is no topic word were not announced\n", skipped);
-  if (broker.Publish(messages, remaining_ms(), why) != notify::kOk)
-    Tveprintf("INVOKEServer: %s: %s; not every record announced.\n", config.broker.url.c_str(), why.c_str());
+  if (args.size() == 2) return;
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::string helper = notify::HelperPath();
+  if (posix::StartDetached(helper.c_str(), argv.data()) <= 0)
+    Tveprintf("INVOKEServer: %s cannot be started; nothing announced.\n", helper.c_str());
 }

@@ -25,12 +25,14 @@ set(expected
   "${BINDIR}/tvsession"
   "${BINDIR}/vkc"
   "${BINDIR}/vkhealth"
+  "${BINDIR}/vknotify"
   "${BINDIR}/vks"
   "${MANDIR}/man1/query_logfile.1"
   "${MANDIR}/man1/tvkit.1"
   "${MANDIR}/man1/tvsession.1"
   "${MANDIR}/man1/vkc.1"
   "${MANDIR}/man1/vkhealth.1"
+  "${MANDIR}/man1/vknotify.1"
   "${MANDIR}/man1/vks.1")
 foreach(word peektx waitcap setreg rasdup obsdup meshdup rascat obscat meshcat rasvue imgdir
              seqb seqs palx zrng scrnset vwf solday vkc vks)
@@ -43,7 +45,7 @@ if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed files:\n  ${installed}\nexpected:\n  ${expected}")
 endif()
 
-foreach(page vkc.1 vks.1 query_logfile.1 vkhealth.1 tvkit.1 tvsession.1)
+foreach(page vkc.1 vks.1 query_logfile.1 vkhealth.1 vknotify.1 tvkit.1 tvsession.1)
   execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files
     "${SOURCE_DIR}/docs/man/${page}" "${PREFIX}/${MANDIR}/man1/${page}" RESULT_VARIABLE differ)
   if(NOT differ EQUAL 0)

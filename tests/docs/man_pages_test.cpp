@@ -232,7 +232,7 @@ TEST(ManPages, EachPageRendersWithoutWarnings) {
     GTEST_SKIP() << "neither groff nor man is installed (Debian packages groff-base, man-db): "
                     "the pages cannot be rendered here";
   TempDir dir;
-  for (const char *name : {"vkc.1", "vks.1", "query_logfile.1", "tvkit.1", "tvsession.1"}) {
+  for (const char *name : {"vkc.1", "vks.1", "query_logfile.1", "vkhealth.1", "vknotify.1", "tvkit.1", "tvsession.1"}) {
     std::string page = PagePath(name);
     if (!groff.empty()) {
       RunResult r = RunProgram({groff, "-man", "-ww", "-z", "-Tutf8", page}, dir.path());

@@ -87,6 +87,27 @@ TEST(NotifyMessage, AnnouncementCarriesTheCoreFieldsAndReadsBack) {
   EXPECT_EQ(back.position, 5);
 }
 
+// What vks hands its helper on the command line and what the helper writes
+// back on its pipe read back as written; anything else is refused.
+TEST(NotifyMessage, HelperArgumentsAndLinesReadBackAndNothingElse) {
+  notify::Item item, back;
+  item.type = "GRID", item.group = "RTGR", item.descriptor = "GFS", item.position = 12;
+  item.data_date = 2024001, item.data_time = 0, item.file_date = 2024002, item.file_time = 235959;
+  ASSERT_TRUE(notify::ParseItemArgument(notify::ItemArgument(item), back)) << notify::ItemArgument(item);
+  EXPECT_EQ(notify::ItemArgument(back), notify::ItemArgument(item));
+  for (const char *bad : {"", "GRID/RTGR/GFS/12/2024001/0/2024002", "GRID/RT GR/GFS/12/1/2/3/4",
+                          "GRID/RTGR/GFS/-1/1/2/3/4", "GRID/RTGR/GFS/1x/1/2/3/4"})
+    EXPECT_FALSE(notify::ParseItemArgument(bad, back)) << bad;
+
+  notify::BrokerState state, read;
+  state.number = 2, state.url = "mqtt://127.0.0.1:1883", state.connected = 1, state.last = 1704110400, state.received = 7;
+  ASSERT_EQ(notify::ParseListenLine(notify::FormatBrokerState(state), read), notify::kOk);
+  EXPECT_EQ(notify::FormatBrokerState(read), notify::FormatBrokerState(state));
+  EXPECT_EQ(notify::ParseListenLine("wake", read), notify::kMissing);
+  for (const char *bad : {"", "wake up", "broker", "broker x 1 0 0 mqtt://h", "broker 1 mqtt://h 1 0 0", "broker 1 1 0 0"})
+    EXPECT_EQ(notify::ParseListenLine(bad, read), notify::kFailed) << bad;
+}
+
 TEST(NotifyMessage, HostileMessagesAreRefusedWithAReason) {
   const std::string deep = std::string(20000, '[') + std::string(20000, ']');
   const std::string large = "{\"type\":\"Feature\",\"pad\":\"" + std::string(10 << 20, 'x') + "\"}";

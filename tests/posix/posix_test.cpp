@@ -172,6 +172,29 @@ TEST_F(PosixTest, ShellAndChildren) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 127);
 }
 
+// A detached program runs on while the caller goes on.
+TEST_F(PosixTest, ADetachedProgramRunsOnWhileTheCallerGoesOn) {
+  const std::string fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string line = "read x; echo \"started:$x\" >" + fifo;
+  char sh[] = "/bin/sh", dash_c[] = "-c";
+  char *argv[] = {sh, dash_c, line.data(), nullptr};
+  pid_t child = posix::StartDetached("/bin/sh", argv);  // it waits for the reader below
+  ASSERT_GT(child, 0);
+  std::FILE *f = std::fopen(fifo.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  char got[16] = {};
+  EXPECT_NE(std::fgets(got, sizeof got, f), nullptr);
+  std::fclose(f);
+  EXPECT_STREQ(got, "started:\n");  // its input is empty
+  EXPECT_EQ(::waitpid(child, nullptr, 0), child);
+  char missing[] = "/nonexistent/program";
+  char *none[] = {missing, nullptr};
+  EXPECT_EQ(posix::StartDetached(missing, none), 0);
+  posix::InjectFault(posix::Op::kFork, 1, EAGAIN);
+  EXPECT_EQ(posix::StartDetached("/bin/sh", argv), -1);
+}
+
 TEST_F(PosixTest, ProcessProbesNeverTouchZeroNegativeOrOwnNumbers) {
   for (pid_t pid : {0, -1, -12345, getpid()}) {
     EXPECT_FALSE(posix::ProcessExists(pid)) << pid;
