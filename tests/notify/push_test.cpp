@@ -1,7 +1,7 @@
 // New items announced through a real broker (a mosquitto of the test's own
 // on a free loopback port): a server machine's VKS INVOKE announces, the
 // client's background loop wakes long before its interval and takes the
-// item; a broker that is down costs INVOKE a bounded moment and the loop
+// item; a broker that is down or silent costs INVOKE nothing and the loop
 // its wake-ups only; a restarted broker is found again, and its retained
 // message costs a pass, never a copy; repeated, forged and hostile
 // messages copy nothing; a burst wakes a few passes, not a thousand.
@@ -184,7 +184,7 @@ TEST_F(PushTest, AnnouncedItemsAreTakenLongBeforeTheIntervalAndNothingElseIs) {
   EXPECT_EQ(r.out, "DONE: INVOKE.\n");
   ASSERT_TRUE(CommandStarts(10000)) << "no pass after the announcement";
   ASSERT_TRUE(CommandStarts(10000));
-  EXPECT_LT(std::chrono::steady_clock::now() - invoked, std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - invoked, std::chrono::seconds(60)) << "long before the half-hour interval";
   EXPECT_EQ(HostCommands(), (Lines{kFetch, kCopy5}));
 
   // The same announcement again, and one of an item the table does not
@@ -223,20 +223,42 @@ TEST_F(PushTest, AnnouncedItemsAreTakenLongBeforeTheIntervalAndNothingElseIs) {
   EXPECT_EQ(file.brokers[0].connected, 1);
 }
 
-TEST_F(PushTest, ABrokerThatIsDownCostsABoundedMomentAndARestartedOneIsFoundAgain) {
+TEST_F(PushTest, ABrokerDownOrSilentCostsInvokeNothingAndARestartedOneIsFoundAgain) {
   StartLoop("30");
+  // INVOKE through a pipe that ends only when its announcing helper has
+  // ended too: its output and status, and the helper's one warning.
+  auto invoke = [&] {
+    testing_support::RunResult r = Vks({"/bin/sh", "-c", R"({ "$0" "$@"; echo "status $?"; } 2>&1 | cat)",
+                                        testing_support::ProgramPath("vks"), "INVOKE", "5", "SCAN=100",
+                                        "FPATH=" + (dir_ / "server")},
+                                       false);
+    EXPECT_NE(r.out.find("DONE: INVOKE.\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("status 0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("; nothing announced.\n"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
+    return r.out;
+  };
+  // A broker that takes the connection and never answers: INVOKE has
+  // ended before its helper gives up.
+  {
+    int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr *>(&a), &size), 0);
+    const std::string notify = ReadFile(dir_ / "server/VKNotify");
+    WriteFile(dir_ / "server/VKNotify", "broker mqtt://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) +
+                                            "\nprefix origin/a/varnek\nbase-url ftp://server/tavrin/data\n");
+    EXPECT_EQ(invoke().rfind("DONE: INVOKE.\nstatus 0\n", 0), 0u);
+    ::close(silent);
+    WriteFile(dir_ / "server/VKNotify", notify);
+  }
+  // A broker that is down refuses at once.
   broker_.Stop();
-  // Through a pipe that ends only when the announcing helper has ended too.
-  auto start = std::chrono::steady_clock::now();
-  testing_support::RunResult r = Vks({"/bin/sh", "-c", R"({ "$0" "$@"; echo "status $?"; } 2>&1 | cat)",
-                                      testing_support::ProgramPath("vks"), "INVOKE", "5", "SCAN=100",
-                                      "FPATH=" + (dir_ / "server")},
-                                     false);
-  auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_NE(r.out.find("DONE: INVOKE.\nstatus 0\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("nothing announced"), std::string::npos) << r.out;
-  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
-  EXPECT_LT(took, std::chrono::milliseconds(500)) << "a refused connection must add no wait";
+  invoke();
 
   // The broker back: the loop connects again and takes the item announced
   // meanwhile (a retained message).
