@@ -9,6 +9,7 @@
 #include <string>
 
 #include "AvailFile/AvailFile.h"
+#include "vocab/field_reader.h"
 
 namespace server_line {
 namespace {
@@ -60,21 +61,8 @@ class Scanner {
   // %Nd
   void Number(int width, std::int32_t &out) {
     if (!ok_) return;
-    SkipBlanks();
-    std::size_t start = pos_;
-    std::size_t limit = std::min(text_.size(), pos_ + static_cast<std::size_t>(width));
-    bool negative = false;
-    if (pos_ < limit && (text_[pos_] == '-' || text_[pos_] == '+')) negative = text_[pos_++] == '-';
-    std::int64_t value = 0;
-    std::size_t digits = pos_;
-    while (pos_ < limit && text_[pos_] >= '0' && text_[pos_] <= '9') value = value * 10 + (text_[pos_++] - '0');
-    if (pos_ == digits) {
-      pos_ = start;
-      ok_ = false;
-      return;
-    }
-    // At most 7 characters: the value always fits in 32 bits.
-    out = static_cast<std::int32_t>(negative ? -value : value);
+    const field::NumberForm form{true, field::Sign::kEither, width, 0};
+    if (field::ReadNumber(text_, pos_, form, INT32_MIN, INT32_MAX, out) != field::Read::kOk) ok_ = false;
   }
 
   // %N[^|]
@@ -229,7 +217,7 @@ void RightJustify(char *dest, int width, const std::string &part) {
 
 }  // namespace
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsBlank(char c) { return field::IsBlank(c); }
 
 bool NumberFits(std::int32_t value, int column) {
   char buf[16];

@@ -3,6 +3,7 @@
 // work ring, displaying it into the record's frame ring and running the
 // record's user command.
 
+#include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -13,8 +14,10 @@
 #include "client/client.h"
 #include "client/health.h"
 #include "client/internal.h"
+#include "host/data_files.h"
 #include "host/host.h"
 #include "posix/posix.h"
+#include "vocab/field_reader.h"
 
 namespace {
 
@@ -41,15 +44,6 @@ std::string Format(const char *format, ...) {
   return out;
 }
 
-// A date as getTimeStamp reads it: CCYYDDD above 999999; YYDDD below 97000
-// taken as 20YY; otherwise 19YY (97000..99999), or 19YY plus the century
-// digit (100000..999999: 118123 is 2018123).  The same rule the server
-// applies to the dates in its data files, and the stamps count from 1997.
-int NormalisedDate(int date) {
-  if (date > 999999) return date;
-  return date < 97000 ? date + 2000000 : date + 1900000;
-}
-
 // What the darkness program said of the image's day and place.
 enum class Daylight { kLight, kDark, kCannotTell, kNotStarted };
 
@@ -57,23 +51,19 @@ struct SunTimes {
   int rise_h = 0, rise_m = 0, rise_s = 0, set_h = 0, set_m = 0, set_s = 0;
 };
 
-// Reads "H:M:S" at `at` (after blanks); false when it is not there.
+// Reads "H:M:S" at `at` (after blanks); false when it is not there.  Each
+// part is "%d" with a sign allowed, read to at most six digits.
 bool ReadClock(std::string_view line, std::size_t &at, int &h, int &m, int &s) {
   int *parts[] = {&h, &m, &s};
   for (int i = 0; i < 3; ++i) {
-    if (i == 0)
-      while (at < line.size() && line[at] == ' ') ++at;
-    else if (at < line.size() && line[at] == ':')
+    if (i > 0) {
+      if (at >= line.size() || line[at] != ':') return false;
       ++at;
-    else
-      return false;
-    bool negative = at < line.size() && line[at] == '-';
-    if (negative || (at < line.size() && line[at] == '+')) ++at;
-    std::size_t start = at;
-    int value = 0;
-    while (at < line.size() && line[at] >= '0' && line[at] <= '9' && at - start < 6) value = value * 10 + (line[at++] - '0');
-    if (at == start) return false;
-    *parts[i] = negative ? -value : value;
+    }
+    // Blanks only before the hours; the line holds no blank but ' ' (its
+    // control characters are blanked before it is read).
+    const field::NumberForm form{i == 0, field::Sign::kEither, 0, 6};
+    if (field::ReadNumber(line, at, form, INT_MIN, INT_MAX, *parts[i]) != field::Read::kOk) return false;
   }
   return true;
 }
@@ -133,7 +123,7 @@ std::string UserCommand(const ClientRec &r, const CompareRec &c, int filled) {
     built = Format("%.10s %d %s", r.UserCmd, filled, r.UserCmd + 10);
   } else if (a.Store && cmd.substr(0, 4) == "CONV") {
     int day = 0, month = 0, year = 0;
-    if (Tvcydtodmy(NormalisedDate(c.ImageDate), &day, &month, &year) != 0) {
+    if (Tvcydtodmy(datafile::CycleDate(c.ImageDate), &day, &month, &year) != 0) {
       if (verbose > 0) std::printf("CONV not run: image date %d is not a valid date.\n", c.ImageDate);
       return "";
     }
@@ -157,7 +147,7 @@ bool client_internal::IsFutureStamp(std::int64_t stamp) {
 }
 
 void getTimeStamp(int date, int time, std::int64_t *timeStamp) {
-  int full = NormalisedDate(date);
+  int full = datafile::CycleDate(date);
   std::int64_t year = full / 1000;
   int remaining = full % 1000;
   bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);

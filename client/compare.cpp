@@ -19,6 +19,7 @@
 #include "client/internal.h"
 #include "host/host.h"
 #include "posix/posix.h"
+#include "vocab/field_reader.h"
 
 namespace client_internal {
 
@@ -68,20 +69,9 @@ class V1Line {
  public:
   explicit V1Line(std::string_view line) : line_(line) {}
   bool Int(int &out) {
-    Blanks();
-    std::size_t start = at_;
-    bool negative = false;
-    if (at_ < line_.size() && (line_[at_] == '-' || line_[at_] == '+')) negative = line_[at_++] == '-';
-    std::int64_t value = 0;
-    std::size_t digits = at_;
-    while (at_ < line_.size() && line_[at_] >= '0' && line_[at_] <= '9' && value <= INT32_MAX)
-      value = value * 10 + (line_[at_++] - '0');
-    if (at_ == digits || value > INT32_MAX) {
-      at_ = start;
-      return false;
-    }
-    out = static_cast<int>(negative ? -value : value);
-    return true;
+    // "%d" into an int whose magnitude is at most INT32_MAX.
+    constexpr field::NumberForm kForm{true, field::Sign::kEither, 0, 0};
+    return field::ReadNumber(line_, at_, kForm, -INT32_MAX, INT32_MAX, out) == field::Read::kOk;
   }
   bool Dash() {
     Blanks();

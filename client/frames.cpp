@@ -9,7 +9,9 @@
 #include <string_view>
 
 #include "client/client.h"
+#include "host/data_files.h"
 #include "host/host.h"
+#include "vocab/field_reader.h"
 
 namespace {
 
@@ -64,24 +66,17 @@ int WriteField(DBase &file, int number, const ClientRec &changed, void (*apply)(
 bool IsLoopRecord(const ClientRec &r) { return r.Status == Active && r.DataType == AREA && r.Data.Area.Show; }
 
 // hh:mm (seconds after a second ":" are ignored) as HHMM00; false when the
-// text is no time.
+// text is no time.  The hours and the minutes are one or two digits each.
 bool ReadClock(std::string_view text, int &hhmmss) {
-  std::size_t colon = text.find(':');
-  if (colon == std::string_view::npos || colon == 0 || colon > 2) return false;
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
   std::string_view minutes = text.substr(colon + 1);
-  std::size_t end = minutes.find(':');
-  if (end != std::string_view::npos) minutes = minutes.substr(0, end);
-  if (minutes.empty() || minutes.size() > 2) return false;
+  minutes = minutes.substr(0, minutes.find(':'));
+  constexpr field::NumberForm kTwoDigits{false, field::Sign::kNone, 0, 2};
   int hh = 0, mm = 0;
-  for (char c : text.substr(0, colon)) {
-    if (c < '0' || c > '9') return false;
-    hh = hh * 10 + (c - '0');
-  }
-  for (char c : minutes) {
-    if (c < '0' || c > '9') return false;
-    mm = mm * 10 + (c - '0');
-  }
-  if (hh > 23 || mm > 59) return false;
+  if (field::WholeNumber(text.substr(0, colon), kTwoDigits, 0, 23, hh) != field::Read::kOk ||
+      field::WholeNumber(minutes, kTwoDigits, 0, 59, mm) != field::Read::kOk)
+    return false;
   hhmmss = hh * 10000 + mm * 100;
   return true;
 }
@@ -97,7 +92,8 @@ int PlaceImage(const AreaClientStruct &a, const Moment &image) {
     int frame = f;
     int dir[tv::kFrameDirectoryWords] = {};
     Moment m;
-    if (getfrm_(&frame, dir) == 0) m = {dir[1], dir[2]};  // a frame that cannot be read is empty
+    if (getfrm_(&frame, dir) == 0)  // a frame that cannot be read is empty
+      m = {dir[datafile::kFrameWordDate], dir[datafile::kFrameWordTime]};
     frames[static_cast<std::size_t>(f)] = m;
     if (m.LaterThan(latest)) latest = m, fidx = f;
     if (earliest.LaterThan(m)) earliest = m, feidx = f;
@@ -183,7 +179,7 @@ int ClientLoad() {
             Tveprintf("ClientLoad: ERROR in tvadir_: %d\n", rc);
             return kClientFailed;
           }
-          int dir[65] = {};
+          int dir[datafile::kEntryWords] = {};
           char cards[kCardsRoom];
           rc = tvadrd_(dir, cards, kCardsRoom);
           if (rc == 1) {
@@ -194,9 +190,11 @@ int ClientLoad() {
             Tveprintf("ClientLoad: Error in tvadrd_: %d\n", rc);
             return kClientFailed;
           }
-          image = {dir[4], dir[5]};
+          using datafile::EntryWord;
+          image = {dir[EntryWord(datafile::kAreaWordDate)], dir[EntryWord(datafile::kAreaWordTime)]};
           Tvdprintf("Latest image on server has timestamp %d %d\n", image.date, image.time);
-          Tvdprintf("Num of line %d, num of ele in each line %d\n", dir[9], dir[10]);
+          Tvdprintf("Num of line %d, num of ele in each line %d\n", dir[EntryWord(datafile::kAreaWordLines)],
+                    dir[EntryWord(datafile::kAreaWordElements)]);
         }
         frame = PlaceImage(a, image);
       }

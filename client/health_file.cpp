@@ -4,7 +4,6 @@
 #include <fcntl.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -13,6 +12,7 @@
 
 #include "client/health.h"
 #include "posix/posix.h"
+#include "vocab/field_reader.h"
 
 namespace health {
 namespace {
@@ -48,8 +48,8 @@ class LineReader {
   bool Int(const char *name, std::int64_t &out, std::int64_t low, std::int64_t high) {
     std::string_view f = Next(name);
     if (!ok_) return false;
-    auto [end, ec] = std::from_chars(f.data(), f.data() + f.size(), out);
-    if (ec != std::errc() || end != f.data() + f.size() || out < low || out > high)
+    constexpr field::NumberForm kForm{false, field::Sign::kMinus, 0, 0};
+    if (field::WholeNumber(f, kForm, low, high, out) != field::Read::kOk)
       return Fail(name, "is not a number in " + std::to_string(low) + ".." + std::to_string(high));
     return true;
   }

@@ -41,17 +41,6 @@ void CivilFromDays(std::int64_t z, std::int64_t &y, unsigned &m, unsigned &d) {
 
 }  // namespace
 
-// Days from 1970-01-01 to year-month-day (after H. Hinnant's algorithm),
-// from the month's first day on.
-std::int64_t tv::DaysFromCivil(std::int64_t year, unsigned month, std::int64_t day) {
-  std::int64_t y = year - (month <= 2);
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468 + (day - 1);
-}
-
 std::int64_t tv::Now() {
   if (const char *pinned = std::getenv("VARNEK_TEST_NOW")) {
     std::string_view text(pinned);
@@ -67,7 +56,7 @@ int Tvgetdaytime(int *day, int *time) {
   if (now == 0) return -1;
   std::tm parts;
   if (!gmtime_r(&now, &parts)) return -2;
-  if (day) *day = (parts.tm_year + 1900) * 1000 + parts.tm_yday + 1;
+  if (day) *day = static_cast<int>(datafile::DateOfYearDay(parts.tm_year + 1900, parts.tm_yday));
   if (time) *time = parts.tm_hour * 10000 + parts.tm_min * 100 + parts.tm_sec;
   return 0;
 }

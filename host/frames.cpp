@@ -17,9 +17,9 @@
 namespace tv {
 namespace {
 
-constexpr int kEntryWords = 65;
+constexpr int kEntryWords = datafile::kEntryWords;
 constexpr int kCardBytes = 80;
-constexpr int kCardsWord = 64;
+constexpr int kCardsWord = datafile::kEntryWordCards;
 constexpr std::int32_t kMostCards = 100000;  // of one entry; more is a broken stream
 
 // The request of the last tvadir_: the directory program and the entry
@@ -208,8 +208,9 @@ int tvadrd_(int *dir, char *cards, int cardsLength) {
   dir[tv::kCardsWord] = kept;
   // Dates as CCYYDDD: the image date always, the creation and actual start
   // dates when given.
-  dir[4] = tv::ExpandDate(dir[4]);
-  for (int w : {17, 46})
+  using datafile::EntryWord;
+  dir[EntryWord(datafile::kAreaWordDate)] = tv::ExpandDate(dir[EntryWord(datafile::kAreaWordDate)]);
+  for (int w : {EntryWord(datafile::kAreaWordCreationDate), EntryWord(datafile::kAreaWordStartDate)})
     if (dir[w] > 0) dir[w] = tv::ExpandDate(dir[w]);
   return 0;
 }

@@ -33,6 +33,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "host/data_files.h"
+
 // ---------------------------------------------------------------------------
 // Result codes shared by the fetchers.
 //
@@ -180,10 +182,8 @@ namespace tv {
 // name containing "/" is taken as it is when it is an executable file.
 std::string FindOnPath(std::string_view program);
 
-// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar
-// (negative before it).  `day` may lie past the month's end or be 0: the
-// count runs on, as the C library's normalisation of dates does.
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, std::int64_t day);
+// Days from 1970-01-01 to a day of the calendar (host/data_files.h).
+using datafile::DaysFromCivil;
 
 // A YYDDD date (below 100,000) as CCYYDDD: YY above 69 is 19YY, otherwise
 // 20YY.  Other values are returned as they are.

@@ -31,6 +31,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/data_files.h"
+
 namespace kit {
 
 // ---------------------------------------------------------------------------
@@ -147,19 +149,13 @@ void DrawCaption(std::vector<unsigned char> &pixels, int width, int height, int 
 // the years 1997 to 2096, the span in which the files' YYDDD date words read
 // back as the date written.
 
-// AREA directory words the kit writes (32-bit integers in this machine's
-// byte order unless said).  All other words are 0.
-inline constexpr int kAreaDirectoryWords = 64;
-inline constexpr int kAreaWordFormat = 1;       // 4
-inline constexpr int kAreaWordSatellite = 2;    // kKitSatellite
-inline constexpr int kAreaWordDate = 3;         // CCYYDDD - 1900000 (124001 for 2024001)
-inline constexpr int kAreaWordTime = 4;         // HHMMSS
-inline constexpr int kAreaWordLines = 8;        // lines
-inline constexpr int kAreaWordElements = 9;     // elements per line
-inline constexpr int kAreaWordBytes = 10;       // bytes per element: 1
-inline constexpr int kAreaWordResolution = 11;  // km per pixel at the sub-satellite point
-inline constexpr int kAreaWordMemo = 24;        // words 24..31: 32 characters, blank-filled
-inline constexpr int kAreaWordDataOffset = 33;  // byte offset of the pixels: 256
+// The AREA directory words the kit writes (host/data_files.h; 32-bit
+// integers in this machine's byte order unless said): the format 4, the
+// satellite kKitSatellite, the date (datafile::AreaDateWord: 124001 for
+// 2024001), the time, lines, elements, bytes per element 1, the resolution
+// in km per pixel at the sub-satellite point, the memo (32 characters,
+// blank-filled) and the data offset kAreaDataOffset.  All other words are
+// 0.
 inline constexpr int kAreaDataOffset = 256;
 inline constexpr int kAreaMaxSide = 8192;  // most lines or elements of a kit AREA file
 inline constexpr int kKitSatellite = 99;
@@ -219,14 +215,10 @@ enum class AreaBand {
 // offset plus lines * elements.  Bytes after the pixels are ignored.
 [[nodiscard]] bool ReadAreaFile(const std::string &path, AreaImage &out, std::string &error);
 
-// MD point-data file words.  Word 0 holds 4 characters; the others are
-// 32-bit integers in this machine's byte order.
-inline constexpr int kMdHeaderWords = 64;
-inline constexpr int kMdWordSchema = 0;   // "SYN "
-inline constexpr int kMdWordFormat = 1;   // 1
-inline constexpr int kMdWordRows = 3;
-inline constexpr int kMdWordColumns = 4;
-inline constexpr int kMdWordDate = 39;    // YYDDD of the years 1997..2096
+// The MD point-data file words the kit writes (host/data_files.h): the
+// schema "SYN " (4 characters), the format 1, rows, columns and the date
+// (datafile::YyDddWord, of the years 1997..2096); 32-bit integers in this
+// machine's byte order.
 inline constexpr int kMdMaxRows = 100000;
 inline constexpr int kMdMaxColumns = 1000;
 inline constexpr long long kMdMaxValues = 1000000;  // most rows * columns

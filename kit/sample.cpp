@@ -36,9 +36,6 @@ std::string DateError(const std::string &path, int ccyyddd) {
   return path + ": date " + std::to_string(ccyyddd) + " is not a valid date of the years 1997 to 2096";
 }
 
-// YYDDD of a date of the years 1997..2096 (2000001 is 1).
-std::int32_t YyDdd(int ccyyddd) { return ccyyddd / 1000 % 100 * 1000 + ccyyddd % 1000; }
-
 // The angle in radians one pixel spans seen from the satellite.
 double PixelAngle(int resolution) { return resolution / (kOrbitRadius - kEarthRadius); }
 
@@ -243,22 +240,22 @@ bool WriteAreaFile(const std::string &path, int ccyyddd, int hhmmss, double sub_
   }
   const CloudBands bands = BandsAt(HoursSince1997(ccyyddd, hhmmss));
 
-  std::int32_t dir[kAreaDirectoryWords] = {};
-  dir[kAreaWordFormat] = 4;
-  dir[kAreaWordSatellite] = kKitSatellite;
-  dir[kAreaWordDate] = ccyyddd - 1900000;
-  dir[kAreaWordTime] = hhmmss;
-  dir[kAreaWordLines] = lines;
-  dir[kAreaWordElements] = elements;
-  dir[kAreaWordBytes] = 1;
-  dir[kAreaWordResolution] = resolution;
-  dir[kAreaWordDataOffset] = kAreaDataOffset;
+  std::int32_t dir[datafile::kAreaDirectoryWords] = {};
+  dir[datafile::kAreaWordFormat] = 4;
+  dir[datafile::kAreaWordSatellite] = kKitSatellite;
+  dir[datafile::kAreaWordDate] = static_cast<std::int32_t>(datafile::AreaDateWord(ccyyddd));
+  dir[datafile::kAreaWordTime] = hhmmss;
+  dir[datafile::kAreaWordLines] = lines;
+  dir[datafile::kAreaWordElements] = elements;
+  dir[datafile::kAreaWordBytes] = 1;
+  dir[datafile::kAreaWordResolution] = resolution;
+  dir[datafile::kAreaWordDataOffset] = kAreaDataOffset;
   char memo[40];
   std::snprintf(memo, sizeof memo, "KIT EARTH DISK %06.2f%c%s", std::fabs(sub_lon_west), sub_lon_west < 0 ? 'E' : 'W',
                 band == AreaBand::kInfrared ? " IR" : "");
   std::string memo_text(memo);
   memo_text.resize(32, ' ');
-  std::memcpy(&dir[kAreaWordMemo], memo_text.data(), 32);
+  std::memcpy(&dir[datafile::kAreaWordMemo], memo_text.data(), 32);
 
   std::string file(reinterpret_cast<const char *>(dir), sizeof dir);
   file.reserve(file.size() + static_cast<std::size_t>(lines) * static_cast<std::size_t>(elements));
@@ -309,38 +306,38 @@ bool ReadAreaFile(const std::string &path, AreaImage &out, std::string &error) {
     return false;
   }
   const long long size = st.st_size;
-  std::int32_t dir[kAreaDirectoryWords];
+  std::int32_t dir[datafile::kAreaDirectoryWords];
   if (size < static_cast<long long>(sizeof dir) ||
       !ReadExactly(fd, 0, reinterpret_cast<unsigned char *>(dir), sizeof dir)) {
     error = path + ": shorter than an AREA directory (256 bytes)";
     return false;
   }
-  if (dir[0] != 0 || dir[kAreaWordFormat] != 4) {
+  if (dir[datafile::kAreaWordValid] != 0 || dir[datafile::kAreaWordFormat] != 4) {
     error = path + ": not an AREA file of this machine's byte order (word 0 " + std::to_string(dir[0]) +
-            ", format word " + std::to_string(dir[kAreaWordFormat]) + ")";
+            ", format word " + std::to_string(dir[datafile::kAreaWordFormat]) + ")";
     return false;
   }
-  const std::int32_t date_word = dir[kAreaWordDate];
-  const long long date = date_word <= 96999 ? date_word + 2000000LL : date_word + 1900000LL;
+  const std::int32_t date_word = dir[datafile::kAreaWordDate];
+  const long long date = datafile::AreaDate(date_word);
   if (date_word < 0 || date > 9999366 || !ValidDate(static_cast<int>(date))) {
     error = path + ": date word " + std::to_string(date_word) + " is not a date";
     return false;
   }
-  if (!ValidTime(dir[kAreaWordTime])) {
-    error = path + ": time word " + std::to_string(dir[kAreaWordTime]) + " is not a time";
+  if (!ValidTime(dir[datafile::kAreaWordTime])) {
+    error = path + ": time word " + std::to_string(dir[datafile::kAreaWordTime]) + " is not a time";
     return false;
   }
-  const std::int32_t lines = dir[kAreaWordLines], elements = dir[kAreaWordElements];
+  const std::int32_t lines = dir[datafile::kAreaWordLines], elements = dir[datafile::kAreaWordElements];
   if (lines < 1 || lines > kAreaMaxSide || elements < 1 || elements > kAreaMaxSide) {
     error = path + ": size " + std::to_string(lines) + " lines by " + std::to_string(elements) +
             " elements out of range";
     return false;
   }
-  if (dir[kAreaWordBytes] != 1) {
-    error = path + ": " + std::to_string(dir[kAreaWordBytes]) + " bytes per element (only 1 is read)";
+  if (dir[datafile::kAreaWordBytes] != 1) {
+    error = path + ": " + std::to_string(dir[datafile::kAreaWordBytes]) + " bytes per element (only 1 is read)";
     return false;
   }
-  const std::int32_t offset = dir[kAreaWordDataOffset];
+  const std::int32_t offset = dir[datafile::kAreaWordDataOffset];
   const long long pixel_count = static_cast<long long>(lines) * elements;
   if (offset < kAreaDataOffset || offset > size || size - offset < pixel_count) {
     error = path + ": data offset " + std::to_string(offset) + " and " + std::to_string(pixel_count) +
@@ -353,13 +350,13 @@ bool ReadAreaFile(const std::string &path, AreaImage &out, std::string &error) {
     return false;
   }
   AreaImage image;
-  image.satellite = dir[kAreaWordSatellite];
+  image.satellite = dir[datafile::kAreaWordSatellite];
   image.date = static_cast<int>(date);
-  image.time = dir[kAreaWordTime];
+  image.time = dir[datafile::kAreaWordTime];
   image.lines = lines;
   image.elements = elements;
-  image.resolution = dir[kAreaWordResolution];
-  image.memo.assign(reinterpret_cast<const char *>(&dir[kAreaWordMemo]), 32);
+  image.resolution = dir[datafile::kAreaWordResolution];
+  image.memo.assign(reinterpret_cast<const char *>(&dir[datafile::kAreaWordMemo]), 32);
   while (!image.memo.empty() && (image.memo.back() == ' ' || image.memo.back() == '\0')) image.memo.pop_back();
   image.pixels.swap(pixels);
   out = std::move(image);
@@ -376,12 +373,12 @@ bool WriteMdFile(const std::string &path, int ccyyddd, int rows, int columns, st
     error = path + ": " + std::to_string(rows) + " rows by " + std::to_string(columns) + " columns out of range";
     return false;
   }
-  std::int32_t header[kMdHeaderWords] = {};
-  std::memcpy(&header[kMdWordSchema], "SYN ", 4);
-  header[kMdWordFormat] = 1;
-  header[kMdWordRows] = rows;
-  header[kMdWordColumns] = columns;
-  header[kMdWordDate] = YyDdd(ccyyddd);
+  std::int32_t header[datafile::kMdInfoWords] = {};
+  std::memcpy(&header[datafile::kMdWordSchema], "SYN ", 4);
+  header[datafile::kMdWordFormat] = 1;
+  header[datafile::kMdWordRows] = rows;
+  header[datafile::kMdWordColumns] = columns;
+  header[datafile::kMdWordDate] = static_cast<std::int32_t>(datafile::YyDddWord(ccyyddd));
   std::string file(reinterpret_cast<const char *>(header), sizeof header);
   file.reserve(file.size() + 4 * static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
   for (int r = 0; r < rows; ++r) {
@@ -416,7 +413,7 @@ bool WriteGridFile(const std::string &path, const std::string &source, int run_h
   constexpr int kColumns = 12, kRows = 6;
   char line[128];
   std::snprintf(line, sizeof line, "%s %02dZ %03dHR %05d\nNX %d NY %d\n", source.c_str(), run_hour, forecast_hour,
-                static_cast<int>(YyDdd(ccyyddd)), kColumns, kRows);
+                static_cast<int>(datafile::YyDddWord(ccyyddd)), kColumns, kRows);
   std::string file = line;
   for (int r = 0; r < kRows; ++r) {
     for (int c = 0; c < kColumns; ++c) {

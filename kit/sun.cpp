@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "host/data_files.h"
 #include "kit/kit.h"
 
 namespace kit {
@@ -17,19 +18,9 @@ constexpr double kDeg = kPi / 180.0;
 constexpr double kRiseAltitude = -0.833;  // degrees: refraction and the sun's radius
 constexpr double kMinutesPerDay = 1440.0;
 
-// Days from 1970-01-01 to a day of the proleptic Gregorian calendar.
-std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 // Julian day of 00:00 UTC of a valid CCYYDDD date.
 double JulianDayAtMidnight(int ccyyddd) {
-  return 2440587.5 + static_cast<double>(DaysFromCivil(ccyyddd / 1000, 1, 1) + ccyyddd % 1000 - 1);
+  return 2440587.5 + static_cast<double>(datafile::DaysFromCivil(ccyyddd / 1000, 1, 1) + ccyyddd % 1000 - 1);
 }
 
 double Wrap360(double degrees) {

@@ -15,6 +15,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -22,20 +23,17 @@
 #include <memory>
 #include <string>
 
+#include "host/data_files.h"
 #include "host/host.h"
 #include "posix/posix.h"
 #include "server/internal.h"
 #include "server/server.h"
+#include "vocab/field_reader.h"
 
 namespace {
 
-constexpr int kHeaderWords = 64;
-constexpr int kAreaDateWord = 3;
-constexpr int kAreaTimeWord = 4;
-constexpr int kMdSchemaWord = 0;
-constexpr int kMdRowsWord = 3;
-constexpr int kMdColumnsWord = 4;
-constexpr int kMdDateWord = 39;
+constexpr int kHeaderWords = datafile::kAreaDirectoryWords;  // and of the MD file information
+static_assert(datafile::kMdInfoWords == kHeaderWords);
 constexpr std::size_t kGridSourceKept = 9;  // what dataSource holds
 constexpr std::size_t kGridLabelBytes = 1024;  // of a GRID file, the most the label is read from
 
@@ -64,16 +62,6 @@ std::string CleanHeaderText(std::string_view text) {
   return out;
 }
 
-// A date word: YYDDD (or with a century digit 1 for 2000 on) to YYYYDDD.
-std::int64_t AreaDate(std::int32_t word) { return word <= 96999 ? word + 2000000LL : word + 1900000LL; }
-
-// MD and GRID dates: only YYDDD values are expanded; others are kept.
-std::int64_t YyDddDate(std::int64_t value, bool zero_kept) {
-  if (value >= (zero_kept ? 1 : INT32_MIN) && value <= 96999) return value + 2000000;
-  if (value >= 97000 && value <= 99999) return value + 1900000;
-  return value;
-}
-
 // What was read from a data file, once per command record: every record
 // matched by one command record names the same data file.
 struct DataFileFacts {
@@ -92,14 +80,15 @@ void PrintSystemError(const std::string &prefix, int saved_errno) {
 }
 
 void ApplyAreaHeader(AreaServerStruct &a, const DataFileFacts &facts) {
-  if (facts.header_rc != 0 || facts.header[0] != 0) {
+  if (facts.header_rc != 0 || facts.header[datafile::kAreaWordValid] != 0) {
     Tveprintf("invokeServerRec: AREA%04d not found.\n", a.currentNum);
     a.dataDate = 0;
     a.dataTime = 0;
     return;
   }
-  if (!StoreIfFits(AreaDate(facts.header[kAreaDateWord]), 7, a.dataDate, "date", facts.fullName)) a.dataDate = 0;
-  if (!StoreIfFits(facts.header[kAreaTimeWord], 6, a.dataTime, "time", facts.fullName)) a.dataTime = 0;
+  if (!StoreIfFits(datafile::AreaDate(facts.header[datafile::kAreaWordDate]), 7, a.dataDate, "date", facts.fullName))
+    a.dataDate = 0;
+  if (!StoreIfFits(facts.header[datafile::kAreaWordTime], 6, a.dataTime, "time", facts.fullName)) a.dataTime = 0;
   Tvdprintf("Data date/time: %d %d\n", a.dataDate, a.dataTime);
 }
 
@@ -115,11 +104,11 @@ void ApplyMdHeader(MdServerStruct &m, const DataFileFacts &facts) {
   }
   const int *info = facts.header;
   const std::string &name = facts.fullName;
-  if (!StoreIfFits(YyDddDate(info[kMdDateWord], true), 7, m.dataDate, "date", name)) m.dataDate = 0;
-  if (!StoreIfFits(info[kMdRowsWord], 6, m.numRow, "number of rows", name)) m.numRow = 0;
-  if (!StoreIfFits(info[kMdColumnsWord], 6, m.numColumn, "number of columns", name)) m.numColumn = 0;
+  if (!StoreIfFits(datafile::MdDate(info[datafile::kMdWordDate]), 7, m.dataDate, "date", name)) m.dataDate = 0;
+  if (!StoreIfFits(info[datafile::kMdWordRows], 6, m.numRow, "number of rows", name)) m.numRow = 0;
+  if (!StoreIfFits(info[datafile::kMdWordColumns], 6, m.numColumn, "number of columns", name)) m.numColumn = 0;
   char schema[4];
-  std::memcpy(schema, &info[kMdSchemaWord], sizeof schema);
+  std::memcpy(schema, &info[datafile::kMdWordSchema], sizeof schema);
   std::string text = CleanHeaderText(std::string_view(schema, strnlen(schema, sizeof schema)));
   (void)CopyField(m.schema, text);
 }
@@ -176,26 +165,8 @@ class GridLabel {
 
   // %Nd
   bool ReadNumber(int width, int &out) {
-    SkipBlanks();
-    int c = Get();
-    int used = 0;
-    bool negative = false;
-    if (c == '-' || c == '+') {
-      negative = c == '-';
-      ++used;
-      c = Get();
-    }
-    int value = 0, digits = 0;
-    while (used < width && IsDigit(c)) {
-      value = value * 10 + (c - '0');
-      ++digits;
-      ++used;
-      c = Get();
-    }
-    if (c != EOF) Unget();
-    if (digits == 0) return false;
-    out = negative ? -value : value;
-    return true;
+    const field::NumberForm form{true, field::Sign::kEither, width, 0};
+    return field::ReadNumber(bytes_, at_, form, INT_MIN, INT_MAX, out) == field::Read::kOk;
   }
 
   // " %*s ": blanks, a word, blanks.
@@ -221,7 +192,7 @@ void ApplyGridLabel(GridServerStruct &g, const DataFileFacts &facts, const GridL
   if (label.got_source) (void)CopyField(g.dataSource, CleanHeaderText(label.source));
   if (label.got_run) (void)StoreIfFits(label.run_hours * 10000LL, 6, g.dataTime, "run time", name);
   if (label.got_forecast) (void)StoreIfFits(label.forecast_hours * 10000LL, 6, g.forecastHour, "forecast hour", name);
-  if (label.got_date) (void)StoreIfFits(YyDddDate(label.date, false), 7, g.dataDate, "date", name);
+  if (label.got_date) (void)StoreIfFits(datafile::GridDate(label.date), 7, g.dataDate, "date", name);
 }
 
 void ApplyModificationTime(ServerRec &rec, const DataFileFacts &facts) {
@@ -233,7 +204,8 @@ void ApplyModificationTime(ServerRec &rec, const DataFileFacts &facts) {
   struct tm utc;
   if (!gmtime_r(&facts.mtime, &utc)) return;
   std::int32_t date = rec.fileMdate;
-  if (!StoreIfFits((utc.tm_year + 1900LL) * 1000 + utc.tm_yday + 1, 7, date, "modification date", facts.fullName))
+  if (!StoreIfFits(datafile::DateOfYearDay(utc.tm_year + 1900LL, utc.tm_yday), 7, date, "modification date",
+                   facts.fullName))
     return;
   rec.fileMdate = date;
   rec.fileMtime = utc.tm_hour * 10000 + utc.tm_min * 100 + utc.tm_sec;

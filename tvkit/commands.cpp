@@ -22,6 +22,7 @@
 #include "kit/kit.h"
 #include "posix/posix.h"
 #include "tvkit/tvkit.h"
+#include "vocab/field_reader.h"
 
 namespace tvkit {
 namespace {
@@ -93,13 +94,13 @@ bool PositionalCount(int least, int most) {
 }
 
 int ReadWhole(std::string_view text, int least, int most, int &value) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return kUsage;
-  if (text.size() > 9) return kCouldNot;  // past any range a command takes
-  int v = 0;
-  for (char c : text) v = v * 10 + (c - '0');
-  if (v < least || v > most) return kCouldNot;
-  value = v;
-  return kDone;
+  // Digits only; more than nine are past any range a command takes.
+  constexpr field::NumberForm kForm{false, field::Sign::kNone, 0, 9};
+  switch (field::WholeNumber(text, kForm, least, most, value)) {
+    case field::Read::kOk: return kDone;
+    case field::Read::kRange: return kCouldNot;
+    default: return kUsage;
+  }
 }
 
 bool WholeNumber(std::string_view text, int least, int most, int &value) {
@@ -207,13 +208,13 @@ bool YesNo(const std::string &text, bool &value) {
 // A signed whole number from -99999 to 99999: kDone with `value`; kUsage
 // for a word that is no number, kCouldNot for one past that range.
 int SignedNumber(const std::string &text, int &value) {
-  char *end = nullptr;
-  errno = 0;
-  long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0') return kUsage;
-  if (errno != 0 || v < -99999 || v > 99999) return kCouldNot;
-  value = static_cast<int>(v);
-  return kDone;
+  // strtol's form: blanks first, a sign, digits, nothing after them.
+  constexpr field::NumberForm kForm{true, field::Sign::kEither, 0, 0};
+  switch (field::WholeNumber(text, kForm, -99999, 99999, value)) {
+    case field::Read::kOk: return kDone;
+    case field::Read::kRange: return kCouldNot;
+    default: return kUsage;
+  }
 }
 
 // Reads and checks SIZE, BAND, MAG, DEL/DELETE and NUM.  BAND and MAG

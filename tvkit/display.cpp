@@ -20,10 +20,12 @@
 #include <utility>
 #include <vector>
 
+#include "host/data_files.h"
 #include "host/host.h"
 #include "kit/kit.h"
 #include "posix/posix.h"
 #include "tvkit/tvkit.h"
+#include "vocab/field_reader.h"
 
 namespace tvkit {
 namespace {
@@ -248,8 +250,8 @@ bool ShowImage(const std::string &local, const std::string &dataset, int frame, 
   }
   int directory[tv::kFrameDirectoryWords];
   std::memcpy(directory, words, sizeof directory);
-  directory[1] = image.date;
-  directory[2] = image.time;
+  directory[datafile::kFrameWordDate] = image.date;
+  directory[datafile::kFrameWordTime] = image.time;
   int number = frame;
   int rc = putfrm_(&number, directory);
   if (rc != 0) {
@@ -287,8 +289,8 @@ int PositionAtTime(const Machine &machine, const Dataset &d, int hhmm) {
   std::int64_t found_key = -1;
   for (int p : ItemPositions(machine, d)) {
     std::int32_t words[64];
-    if (!ItemDirectory(machine, ItemFile(d, p), words) || words[4] / 100 != hhmm) continue;
-    std::int64_t key = std::int64_t{words[3]} * 1000000 + words[4];
+    if (!ItemDirectory(machine, ItemFile(d, p), words) || words[datafile::kAreaWordTime] / 100 != hhmm) continue;
+    std::int64_t key = std::int64_t{words[datafile::kAreaWordDate]} * 1000000 + words[datafile::kAreaWordTime];
     if (key > found_key) found_key = key, found = p;
   }
   return found;
@@ -413,16 +415,21 @@ int Solday(int argc, char **argv) {
   }
   // Each argument is one finite number, nothing after it; a date past
   // eight digits is a number no day has.
-  char *date_end = nullptr, *lat_end = nullptr, *lon_end = nullptr;
-  long date = std::strtol(argv[1], &date_end, 10);
-  double lat = std::strtod(argv[2], &lat_end), lon = std::strtod(argv[3], &lon_end);
-  const bool numbers = date_end != argv[1] && !*date_end && lat_end != argv[2] && !*lat_end && lon_end != argv[3] &&
-                       !*lon_end && std::isfinite(lat) && std::isfinite(lon);
-  if (!numbers || date < 0 || date > 99999999) {
+  // (A decimal too small for a double reads as 0 or a subnormal number,
+  // one too large as infinite: not finite.)
+  constexpr field::NumberForm kWhole{true, field::Sign::kEither, 0, 0};  // as strtol reads it
+  int date = 0;
+  double lat = 0, lon = 0;
+  const field::Read date_read = field::WholeNumber(argv[1], kWhole, 0, 99999999, date);
+  const field::Read lat_read = field::WholeDecimal(argv[2], lat), lon_read = field::WholeDecimal(argv[3], lon);
+  auto is_number = [](field::Read r) { return r == field::Read::kOk || r == field::Read::kRange; };
+  const bool numbers = is_number(date_read) && is_number(lat_read) && is_number(lon_read) && std::isfinite(lat) &&
+                       std::isfinite(lon);
+  if (!numbers || date_read != field::Read::kOk) {
     std::fprintf(stderr, "usage: solday.k date latitude longitude (CCYYDDD and degrees, west positive)\n");
     return numbers ? kCouldNot : kUsage;
   }
-  std::string text = kit::SolDayText(static_cast<int>(date), lat, lon);
+  std::string text = kit::SolDayText(date, lat, lon);
   std::fputs(text.c_str(), stdout);
   return text.find('/') == std::string::npos ? kCouldNot : kDone;
 }

@@ -18,8 +18,10 @@
 #include <string_view>
 #include <vector>
 
+#include "host/data_files.h"
 #include "posix/posix.h"
 #include "tvkit/tvkit.h"
+#include "vocab/field_reader.h"
 
 namespace tvkit {
 namespace {
@@ -87,14 +89,10 @@ int Lookup(const std::string &path, std::string_view key, bool missing_ok, std::
   return 0;
 }
 
+// A whole number of one to nine digits.
 bool ParseInt(const std::string &text, int &value) {
-  if (text.empty() || text.size() > 9) return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  return true;
+  constexpr field::NumberForm kForm{false, field::Sign::kNone, 0, 9};
+  return field::WholeNumber(text, kForm, 0, 999999999, value) == field::Read::kOk;
 }
 
 // Characters of names and paths in the tables: letters, digits and _-./
@@ -291,9 +289,11 @@ bool ResolveInside(const std::string &data, const std::string &path, std::string
   return inside;
 }
 
-constexpr std::int32_t kAreaFormat = 4;  // an AREA directory's word 1
+constexpr std::int32_t kAreaFormat = 4;  // an AREA directory's format word in this machine's byte order
 
-bool AreaWords(const std::int32_t (&words)[64]) { return words[0] == 0 && words[1] == kAreaFormat; }
+bool AreaWords(const std::int32_t (&words)[64]) {
+  return words[datafile::kAreaWordValid] == 0 && words[datafile::kAreaWordFormat] == kAreaFormat;
+}
 
 }  // namespace
 

@@ -2,7 +2,6 @@
 // Exit status kDone, kUsage for a line that is not one of the four forms,
 // kCouldNot for a value the kind refuses or a file that cannot be written.
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,6 +9,7 @@
 
 #include "kit/kit.h"
 #include "tvkit/tvkit.h"
+#include "vocab/field_reader.h"
 
 namespace tvkit {
 
@@ -34,14 +34,14 @@ int Sample(int argc, char **argv) {
   // A word that is no number is a usage error; a number past eight digits
   // is a value no file takes.
   int status = band_ok && argc > 0 && static_cast<std::size_t>(argc) == kinds.size() ? kDone : kUsage;
+  constexpr field::NumberForm kWhole{true, field::Sign::kEither, 0, 0};  // as strtol reads it
   for (int i = 1; status == kDone && i < argc; ++i) {
-    char *end = nullptr;
-    errno = 0;
-    if (kinds[i] == 'i') whole[i] = std::strtol(argv[i], &end, 10);
-    else if (kinds[i] == 'd') decimal = std::strtod(argv[i], &end);
+    field::Read read = field::Read::kOk;
+    if (kinds[i] == 'i') read = field::WholeNumber(argv[i], kWhole, -99999999L, 99999999L, whole[i]);
+    else if (kinds[i] == 'd') read = field::WholeDecimal(argv[i], decimal);
     else continue;
-    if (end == argv[i] || *end != '\0') status = kUsage;
-    else if (errno != 0 || whole[i] < -99999999 || whole[i] > 99999999) status = kCouldNot;
+    if (read == field::Read::kNoNumber || read == field::Read::kTrailing) status = kUsage;
+    else if (read == field::Read::kRange) status = kCouldNot;
   }
   if (status != kDone) argc = -1;
   auto n = [&](int i) { return static_cast<int>(whole[i]); };

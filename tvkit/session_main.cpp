@@ -13,7 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -22,14 +21,14 @@
 #include "host/host.h"
 #include "posix/posix.h"
 #include "tvkit/tvkit.h"
+#include "vocab/field_reader.h"
 
 int main(int argc, char **argv) {
-  char *end = nullptr;
-  errno = 0;
-  const long frames = argc < 2 ? 0 : std::strtol(argv[1], &end, 10);
-  const int rc = argc < 2 || end == argv[1] || *end ? tvkit::kUsage
-                 : errno != 0 || frames < 1 || frames > tv::kMaxFrames ? tvkit::kCouldNot
-                                                                         : tvkit::kDone;
+  // FRAMES as strtol reads it: blanks first, a sign, digits, nothing after.
+  constexpr field::NumberForm kForm{true, field::Sign::kEither, 0, 0};
+  int frames = 0;
+  const field::Read read = argc < 2 ? field::Read::kNoNumber : field::WholeNumber(argv[1], kForm, 1, tv::kMaxFrames, frames);
+  const int rc = read == field::Read::kOk ? tvkit::kDone : read == field::Read::kRange ? tvkit::kCouldNot : tvkit::kUsage;
   if (rc != tvkit::kDone) {
     std::fprintf(stderr, "usage: tvsession FRAMES [command [argument ...]]  (FRAMES 1 to %d)\n", tv::kMaxFrames);
     return rc;
