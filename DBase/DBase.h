@@ -8,7 +8,7 @@
 // handle per file.  Nothing locks across a caller's read-modify-write.
 //
 // Calling sequence: DBInit once (installation); DBOpen, DBRead / DBWrite any
-// number of times, DBClose.  Results as for RA.  The lock messages below are
+// number of times, and DBClose or the end of the handle's scope.  Results as for RA.  The lock messages below are
 // the only output.
 
 #ifndef VARNEK_DBASE_DBASE_H
@@ -19,8 +19,21 @@
 
 #include "RA/RA.h"
 
+// An open record file, owned: it is closed when the handle goes away, on
+// every path.  Close() (or DBClose) closes it earlier and gives the close's
+// status, which the destructor cannot.  Moving hands the open file on.
 struct DBase {
-  RA File;
+  RA File{};  // fp null until opened
+
+  DBase() = default;
+  ~DBase();
+  DBase(DBase &&other) noexcept;
+  DBase &operator=(DBase &&other) noexcept;
+  DBase(const DBase &) = delete;
+  DBase &operator=(const DBase &) = delete;
+
+  // Closes the file: 0, or -1 when the close fails; 0 when none is open.
+  [[nodiscard]] int Close();
 };
 
 // RAInit with a block size of 0 (`error` as there).

@@ -27,6 +27,9 @@
 
 inline constexpr int kRAHeaderSize = 12;
 
+// The handle of an open file.  It does not own the stream (the log's
+// functions hand it on by value); DBase is the owning handle of a record
+// file.
 struct RA {
   std::FILE *fp;       // the open stream (unbuffered, read/write); null when not open
   int HeaderSize;      // 12 once opened

@@ -60,7 +60,6 @@ std::vector<std::pair<std::string, std::string>> WatchedDatasets() {
   if (table.Load())
     for (int type : {AREA, MD, GRID})
       for (int n : table.Active(type)) out.emplace_back(table.Record(n)->Group, table.Record(n)->Descriptor);
-  (void)DBClose(&file);
   return out;
 }
 

@@ -4,7 +4,6 @@
 // record's user command.
 
 #include <climits>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +11,7 @@
 #include <string_view>
 
 #include "client/client.h"
+#include "client/command_lines.h"
 #include "client/health.h"
 #include "client/internal.h"
 #include "host/data_files.h"
@@ -21,28 +21,9 @@
 
 namespace {
 
-constexpr std::int64_t kSecondsPerDay = 86400;
+using command_lines::Format;
 
-std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  char small[256];
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  std::string out;
-  if (n >= 0 && static_cast<std::size_t>(n) < sizeof small) {
-    out.assign(small, static_cast<std::size_t>(n));
-  } else if (n >= 0) {
-    out.resize(static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(out.data(), out.size(), format, args);
-    out.resize(static_cast<std::size_t>(n));
-  }
-  va_end(args);
-  return out;
-}
+constexpr std::int64_t kSecondsPerDay = 86400;
 
 // What the darkness program said of the image's day and place.
 enum class Daylight { kLight, kDark, kCannotTell, kNotStarted };
@@ -165,133 +146,146 @@ void getTimeStamp(int date, int time, std::int64_t *timeStamp) {
   *timeStamp = seconds / 60;  // truncated toward zero
 }
 
-unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Pointer, ClientRec *Client,
-                   ClientTable &records) {
-  (void)Pointer;
-  const CompareRec &c = Compare;
-  ClientRec &r = *Client;
-  AreaClientStruct &a = r.Data.Area;
-  unsigned changed = 0;
-  // The completeness flag may be reset and set again by one check; it
-  // counts as changed only when it ends other than it began.
-  const std::int32_t complete_before = a.Complete;
-  auto set_complete = [&](std::int32_t value) { a.Complete = value; };
-  auto finish = [&] { return a.Complete != complete_before ? changed | kChangedComplete : changed; };
+namespace {
 
-  // Due, completeness and the minute window; the completeness flag follows
-  // every image examined, matching or not.
-  bool due = ImageStamp >= r.LastStamp + a.Increment;
-  if (c.CrntArea != r.LastItem || due) set_complete(False);
+using command_lines::Magnification;
+
+// What the examination of an image decided.
+enum class Verdict {
+  kTake,    // new, wanted, complete, in the window, light enough, and a
+            // follower's dominant record holds it
+  kPass,    // not this time
+  kFuture,  // the record's own, due, but dated too far ahead to believe
+};
+
+// Whether a visible image displayed straight from the server is light
+// enough (true for every other image); says why not at the verbose level.
+bool LightEnough(const CompareRec &c, const AreaClientStruct &a) {
+  if (std::strcmp(a.Band, "1") != 0 || !a.Show || a.Store) return true;
+  SunTimes sun;
+  switch (ImageDaylight(c, a, sun)) {
+    case Daylight::kLight:
+      return true;
+    case Daylight::kNotStarted:
+      if (verbose > 0) std::printf("Error open SOLDAY program.\n");
+      return false;
+    case Daylight::kCannotTell:
+      if (verbose > 1)
+        std::printf("Sun rise/set for image center cannot be told; Vis image %d with image time %d not loaded\n",
+                    c.CrntArea, c.ImageTime);
+      return false;
+    case Daylight::kDark:
+      if (verbose > 1)
+        std::printf("Sun rise/set for image center: %02d:%02d:%02d/%02d:%02d:%02d\n Vis image %d with image time %d "
+                    "is too dark and not loaded\n",
+                    sun.rise_h, sun.rise_m, sun.rise_s, sun.set_h, sun.set_m, sun.set_s, c.CrntArea, c.ImageTime);
+      return false;
+  }
+  return false;
+}
+
+// Decides on the image, in the order the checks have always run: due,
+// completeness (the flag follows every image examined, matching or not),
+// the minute window, the record's own dataset, the date, the daylight of a
+// visible image, and a follower's dominant record (decided before anything
+// is announced or changed).  `follower_frame` gets the frame a follower
+// fills (0 for a record that follows none).
+Verdict Examine(const CompareRec &c, std::int64_t stamp, ClientRec &r, ClientTable &records, int &follower_frame) {
+  AreaClientStruct &a = r.Data.Area;
+  const bool due = stamp >= r.LastStamp + a.Increment;
+  if (c.CrntArea != r.LastItem || due) a.Complete = False;
   bool scan_check = false;
   if (c.ScanLine >= a.Percent && a.Complete == False) {
-    set_complete(True);
+    a.Complete = True;
     scan_check = true;
   }
+  const bool own = std::strcmp(r.Group, c.Group) == 0 && std::strcmp(r.Descriptor, c.Descriptor) == 0;
   if (!due || !scan_check) {  // the usual case in a pass: decided here
     // Say why a due image of the record's own is not taken for its scan
     // lines: a PER= above what the server reports keeps it out for good.
-    if (due && verbose > 1 && c.ScanLine < a.Percent && std::strcmp(r.Group, c.Group) == 0 &&
-        std::strcmp(r.Descriptor, c.Descriptor) == 0)
+    if (due && verbose > 1 && c.ScanLine < a.Percent && own)
       std::printf("Image %d of %s/%s not taken: its scan-line count %d is below PER=%d.\n", c.CrntArea, r.Group,
                   r.Descriptor, c.ScanLine, a.Percent);
-    return finish();
+    return Verdict::kPass;
   }
-  int minute = (c.ImageTime % 10000) / 100;
-  bool in_window = a.RtimeB <= a.RtimeE ? a.RtimeB <= minute && minute <= a.RtimeE
-                                        : (a.RtimeB <= minute && minute <= 59) || (0 <= minute && minute <= a.RtimeE);
-  if (!in_window) return finish();
-  if (std::strcmp(r.Group, c.Group) != 0 || std::strcmp(r.Descriptor, c.Descriptor) != 0) return finish();
+  const int minute = (c.ImageTime % 10000) / 100;
+  const bool in_window = a.RtimeB <= a.RtimeE
+                             ? a.RtimeB <= minute && minute <= a.RtimeE
+                             : (a.RtimeB <= minute && minute <= 59) || (0 <= minute && minute <= a.RtimeE);
+  if (!in_window || !own) return Verdict::kPass;
   // An image dated more than a day after this clock is not believed: taking
   // it would move the record's stamp past every genuine image to come.
-  if (client_internal::IsFutureStamp(ImageStamp)) return finish() | kFutureDated;
-
-  // A visible image displayed straight from the server must be light enough.
-  if (std::strcmp(a.Band, "1") == 0 && a.Show && !a.Store) {
-    SunTimes sun;
-    switch (ImageDaylight(c, a, sun)) {
-      case Daylight::kLight:
-        break;
-      case Daylight::kNotStarted:
-        if (verbose > 0) std::printf("Error open SOLDAY program.\n");
-        return finish();
-      case Daylight::kCannotTell:
-        if (verbose > 1)
-          std::printf("Sun rise/set for image center cannot be told; Vis image %d with image time %d not loaded\n",
-                      c.CrntArea, c.ImageTime);
-        return finish();
-      case Daylight::kDark:
-        if (verbose > 1)
-          std::printf("Sun rise/set for image center: %02d:%02d:%02d/%02d:%02d:%02d\n Vis image %d with image time %d "
-                      "is too dark and not loaded\n",
-                      sun.rise_h, sun.rise_m, sun.rise_s, sun.set_h, sun.set_m, sun.set_s, c.CrntArea, c.ImageTime);
-        return finish();
-    }
-  }
-
-  // A follower of a dominant record waits, decided before anything is
-  // announced or changed, until the dominant record holds the same image
-  // time (a dominant record that cannot be read has not got there).
-  int follower_frame = 0;
+  if (client_internal::IsFutureStamp(stamp)) return Verdict::kFuture;
+  if (!LightEnough(c, a)) return Verdict::kPass;
+  // A follower waits until the dominant record holds the same image time (a
+  // dominant record that cannot be read has not got there).
+  follower_frame = 0;
   if (a.Show && a.Dominant != 0) {
     const ClientRec *dominant = records.Record(a.Dominant);
     if (!dominant || dominant->DataType != AREA || dominant->LastDate != c.ImageDate ||
         dominant->LastTime != c.ImageTime)
-      return finish();
+      return Verdict::kPass;
     follower_frame = a.BegFrame + DominantFrameOffset(dominant->Data.Area);
   }
+  return Verdict::kTake;
+}
 
-  // The record as it was, for a copy that fails: the image is then not
-  // taken, and the next cycle tries it again.
-  const ClientRec before = r;
-
-  std::string loading = Format("Loading new image: %d", c.CrntArea);
+// Announces the image and records it as the record's last one.
+unsigned NoteImage(const CompareRec &c, std::int64_t stamp, ClientRec &r) {
+  const std::string loading = Format("Loading new image: %d", c.CrntArea);
   if (verbose > 1) std::printf("%s\n", loading.c_str());
   LogEntry("CheckArea", loading.c_str());
-
-  r.LastStamp = ImageStamp;
+  r.LastStamp = stamp;
   r.LastItem = c.CrntArea;
   r.LastDate = c.ImageDate;
   r.LastTime = c.ImageTime;
-  changed |= kChangedLastItem;
-  (void)CopyField(a.imgSat, c.Satellite);
-  a.serverRes = c.Resolution;
-  changed |= kChangedServerImage;
+  (void)CopyField(r.Data.Area.imgSat, c.Satellite);
+  r.Data.Area.serverRes = c.Resolution;
+  return kChangedLastItem | kChangedServerImage;
+}
 
-  // Magnifications: as set, or from the resolutions (never from an unknown
-  // server resolution).
-  int display_l = a.LMag, display_e = a.EMag, copy_l = a.LMag, copy_e = a.EMag;
-  if (a.LMag == 0 || a.EMag == 0) {
-    if (a.serverRes == 0) {
-      display_l = display_e = 1;
-      if (verbose > 1) std::printf("Image resolution on server is unknown; magnification 1 1 is used.\n");
-    } else {
-      Zoom(a.imgSat, a.serverRes, a.Resolution, &display_l, &display_e);
-    }
-    copy_l = copy_e = display_l;
+// Magnifications of the display and the copy: as set, or from the
+// resolutions (never from an unknown server resolution; the copy then
+// takes the display's line magnification for both).
+void Magnifications(const AreaClientStruct &a, Magnification &display, Magnification &copy) {
+  display = copy = {a.LMag, a.EMag};
+  if (a.LMag != 0 && a.EMag != 0) return;
+  if (a.serverRes == 0) {
+    display = {1, 1};
+    if (verbose > 1) std::printf("Image resolution on server is unknown; magnification 1 1 is used.\n");
+  } else {
+    Zoom(a.imgSat, a.serverRes, a.Resolution, &display.line, &display.element);
   }
-  const char *style = std::strcmp(a.Band, "ALL") == 0 ? "" : "STY=VISR";
+  copy = {display.line, display.line};
+}
+
+// Runs a built line: the builder's status when it refused the line, else
+// the command's.
+int Run(int built, const std::string &line) { return built != 0 ? built : Exec(line.c_str()); }
+
+// Takes the examined image: copies it into the work ring (a failed copy
+// puts the record back as it was and ends here with 0), displays it,
+// runs the user command and moves the rings.
+unsigned TakeImage(const CompareRec &c, std::int64_t stamp, ClientRec &r, int follower_frame,
+                   std::int32_t complete_before) {
+  AreaClientStruct &a = r.Data.Area;
+  // The record as it was, for a copy that fails: the image is then not
+  // taken, and the next cycle tries it again.
+  const ClientRec before = r;
+  unsigned changed = NoteImage(c, stamp, r);
+  Magnification display_mag, copy_mag;
+  Magnifications(a, display_mag, copy_mag);
   if (follower_frame != 0) {
     a.NxtFrame = follower_frame;
     changed |= kChangedNextFrame;
   }
   char size[30];
   (void)WriteSize(size, a.BegSize, a.EndSize);
-  const char *band = std::strcmp(a.Band, "A") == 0 || std::strcmp(a.Band, "ALL") == 0 ? "ALL" : a.Band;
 
   const int work = a.NxtWS - a.BegWS + 1;
-  int display_status = -1;
-  std::string display;
+  std::string line;
   if (a.Store) {
-    std::string copy;
-    if (a.BegSize == 0 || a.EndSize == 0)
-      copy = Format(a.Show ? "RASDUP %s/%s.%d LOC/%s.%d %s %s MAG=%d %d" : "RASDUP %s/%s.%d LOC/%s.%d %s %s MAG=%d %d ",
-                    r.Group, r.Descriptor, c.CrntArea, r.Descriptor, work, size, style, copy_l, copy_e);
-    else if (a.BegSize == -99 || a.EndSize == -99)
-      copy = Format("RASDUP %s/%s.%d LOC/%s.%d SIZE=ALL", r.Group, r.Descriptor, c.CrntArea, r.Descriptor, work);
-    else
-      copy = Format("RASDUP %s/%s.%d LOC/%s.%d BAND=%s %s %s TWIN=0 MAG=%d %d ", r.Group, r.Descriptor, c.CrntArea,
-                    r.Descriptor, work, band, size, style, copy_l, copy_e);
-    const int copied = Exec(copy.c_str());
+    const int copied = Run(command_lines::CopyLine(r, c.CrntArea, work, size, copy_mag, line), line);
     health::CommandRan(health::Command::kCopy, copied);
     if (copied != 0) {
       // Nothing arrived in the work position: the record stays as it was
@@ -301,16 +295,10 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
       a.Complete = complete_before;
       return 0;
     }
-    if (a.Show)
-      display = Format("RASVUE LOC/%s.%d %d LATLON=%6.1f %6.1f MAG=%d %d BAND=%s GRAY=%s TWIN=0 REF='ZRNG AUTO'",
-                       r.Descriptor, work, a.NxtFrame, a.Lat, a.Lon, display_l, display_e, band, a.Gray);
-  } else if (a.Show) {
-    display = Format("RASVUE %s/%s.%d %d LATLON=%6.1f %6.1f MAG=%d %d BAND=%s GRAY=%s TWIN=0 REF='ZRNG AUTO'", r.Group,
-                     r.Descriptor, c.CrntArea, a.NxtFrame, a.Lat, a.Lon, display_l, display_e, band, a.Gray);
   }
-  if (!display.empty()) {
-    if (a.SUname[0] != '\0' && std::strcmp(a.SUname, "NONE") != 0) display += Format(" SU=%s", a.SUname);
-    display_status = Exec(display.c_str());
+  int display_status = -1;
+  if (a.Show) {
+    display_status = Run(command_lines::CheckDisplayLine(r, c.CrntArea, work, a.NxtFrame, display_mag, line), line);
     health::CommandRan(health::Command::kDisplay, display_status);
   }
 
@@ -329,5 +317,24 @@ unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Point
     a.NxtFrame = client_internal::NextInRing(a.NxtFrame, a.BegFrame, a.EndFrame);
     changed |= kChangedNextFrame;
   }
-  return finish();
+  return changed;
+}
+
+}  // namespace
+
+unsigned CheckArea(const CompareRec &Compare, std::int64_t ImageStamp, int Pointer, ClientRec *Client,
+                   ClientTable &records) {
+  (void)Pointer;
+  ClientRec &r = *Client;
+  // The completeness flag may be reset and set again by one check; it
+  // counts as changed only when it ends other than it began.
+  const std::int32_t complete_before = r.Data.Area.Complete;
+  unsigned changed = 0;
+  int follower_frame = 0;
+  switch (Examine(Compare, ImageStamp, r, records, follower_frame)) {
+    case Verdict::kPass: break;
+    case Verdict::kFuture: changed = kFutureDated; break;
+    case Verdict::kTake: changed = TakeImage(Compare, ImageStamp, r, follower_frame, complete_before); break;
+  }
+  return r.Data.Area.Complete != complete_before ? changed | kChangedComplete : changed;
 }

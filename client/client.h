@@ -277,8 +277,9 @@ void CleanClientRecord(ClientRec &r);
 [[nodiscard]] int WriteClientRec(DBase *File, int Rec, const ClientRec *Record);
 [[nodiscard]] int WriteServerListRec(DBase *File, int Rec, const ServerListRec *Record);
 
-// Closes a record file opened by OpenVarnekDB.  Every write has reached the
-// file when it returned, so a failed close loses nothing.
+// Closes a record file opened by OpenVarnekDB before its handle goes away
+// (which closes it too).  Every write has reached the file when it
+// returned, so a failed close loses nothing.
 void CloseVarnekDB(DBase *File);
 
 // A fresh record of a type with the defaults of CREATE.

@@ -1,7 +1,6 @@
 // VKC LOAD, LOOP and STOP: an image displayed by hand into the right frame
 // of a record's loop, and the host's frame loop over the record's frames.
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -9,26 +8,19 @@
 #include <string_view>
 
 #include "client/client.h"
+#include "client/command_lines.h"
 #include "host/data_files.h"
 #include "host/host.h"
 #include "vocab/field_reader.h"
 
 namespace {
 
+using command_lines::Format;
+
 constexpr int kFirstUsableFrame = 1;
 constexpr int kLastUsableFrame = 1078;  // the working tables' last index is 1079
 constexpr int kCardsRoom = 1024;        // 12 comment cards of 80 bytes
 constexpr std::size_t kMostTimeText = 19;
-
-std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  char text[512];
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 // A date and time; later() is the time order of the loop.
 struct Moment {
@@ -130,6 +122,109 @@ int PlaceImage(const AreaClientStruct &a, const Moment &image) {
   return choice;
 }
 
+// What LOAD was asked for: FRAME= (or the frame displayed last) and TIME=.
+struct LoadRequest {
+  int frame = 0;
+  bool frame_given = false;  // FRAME= typed: the frame is not placed by time
+  const char *time_text = "";
+  std::string_view time;
+  bool all = false;  // TIME=ALL
+  int hhmmss = 0;    // a TIME=hh:mm, as HHMM00
+};
+
+// Fetches FRAME= and TIME=.  kClientOk, or kClientRefused after the
+// message for values that cannot be used.
+int ReadLoadRequest(const AreaClientStruct &a, LoadRequest &request) {
+  const int default_frame = a.NxtFrame - 1 < a.BegFrame ? a.EndFrame : a.NxtFrame - 1;
+  request.frame = default_frame;
+  const int frame_code = Tvcmdint("FRAME", 1, "Integer Value", default_frame, 1, 0, &request.frame);
+  (void)Tvcmdstr("TIME", 1, "", &request.time_text);
+  request.time = request.time_text;
+  request.all = request.time == "ALL";
+  request.frame_given = frame_code != 100;
+  if (frame_code < 0 || request.time.size() > kMostTimeText ||
+      (!request.time.empty() && !request.all && !ReadClock(request.time, request.hhmmss))) {
+    Tveprintf("ClientLoad: ERROR in specifying keyword values\n");
+    return kClientRefused;
+  }
+  return kClientOk;
+}
+
+// The date and time of the image LOAD shows: TIME= today (yesterday when
+// the time is still to come), else the newest image of the record's dataset
+// as the host's image directory reports it.  kClientOk, or kClientFailed
+// after the message.
+int ImageMoment(const ClientRec &r, const LoadRequest &request, Moment &image) {
+  if (!request.time.empty()) {
+    int today = 0, now = 0;
+    if (Tvgetdaytime(&today, &now) != 0) {
+      Tveprintf("ClientLoad: ERROR in specifying keyword values\n");
+      return kClientFailed;
+    }
+    image = {today, request.hhmmss};
+    if (request.hhmmss > now && Tvincday(today, -1, &image.date) != 0) image.date = today;
+    Tvdprintf("Specified TIME=%s, guessed timestamp %d %d\n", request.time_text, image.date, image.time);
+    return kClientOk;
+  }
+  std::string dataset = std::string(r.Group) + "/" + r.Descriptor;
+  char name[80] = {};
+  std::memcpy(name, dataset.data(), std::min(dataset.size(), sizeof name));
+  int none = 0, errflag = 1;
+  int rc = tvadir_(name, &none, "", &errflag, static_cast<int>(sizeof name), 1);
+  if (rc < 0) {
+    Tveprintf("ClientLoad: ERROR in tvadir_: %d\n", rc);
+    return kClientFailed;
+  }
+  int dir[datafile::kEntryWords] = {};
+  char cards[kCardsRoom];
+  rc = tvadrd_(dir, cards, kCardsRoom);
+  if (rc == 1) {
+    Tveprintf("ClientLoad: dataset %s holds no image\n", dataset.c_str());
+    return kClientFailed;
+  }
+  if (rc != 0) {
+    Tveprintf("ClientLoad: Error in tvadrd_: %d\n", rc);
+    return kClientFailed;
+  }
+  using datafile::EntryWord;
+  image = {dir[EntryWord(datafile::kAreaWordDate)], dir[EntryWord(datafile::kAreaWordTime)]};
+  Tvdprintf("Latest image on server has timestamp %d %d\n", image.date, image.time);
+  Tvdprintf("Num of line %d, num of ele in each line %d\n", dir[EntryWord(datafile::kAreaWordLines)],
+            dir[EntryWord(datafile::kAreaWordElements)]);
+  return kClientOk;
+}
+
+// Without FRAME= (and not for ALL): the frame of the loop where the image's
+// time belongs, over a loop whose frames can index the tables (else the
+// default frame stays, with a message).  kClientOk or kClientFailed.
+int PlaceByTime(const ClientRec &r, LoadRequest &request) {
+  const AreaClientStruct &a = r.Data.Area;
+  if (a.BegFrame < kFirstUsableFrame || a.EndFrame > kLastUsableFrame || a.BegFrame > a.EndFrame) {
+    Tveprintf("ClientLoad: frames %d..%d of the loop lie outside 1..%d; frame %d is used\n", a.BegFrame, a.EndFrame,
+              kLastUsableFrame, request.frame);
+    return kClientOk;
+  }
+  Moment image;
+  if (int rc = ImageMoment(r, request, image); rc != kClientOk) return rc;
+  request.frame = PlaceImage(a, image);
+  return kClientOk;
+}
+
+// LOAD's magnification: as set, or from the resolutions; false after the
+// message when the server's resolution is not known yet.
+bool LoadMagnification(const AreaClientStruct &a, command_lines::Magnification &mag) {
+  mag = {a.LMag, a.EMag};
+  if (a.LMag != 0 && a.EMag != 0) return true;
+  if (a.serverRes == 0) {
+    std::printf("Image resolution on server is unknown.\n");
+    std::printf("Without MAG specified, LOAD will only work\nafter image resolution on server is known,\n e.g, "
+                "after at least one CYCLE\n");
+    return false;
+  }
+  Zoom(a.imgSat, a.serverRes, a.Resolution, &mag.line, &mag.element);
+  return true;
+}
+
 }  // namespace
 
 int ClientLoad() {
@@ -137,101 +232,28 @@ int ClientLoad() {
   int number = 1;
   ClientRec r;
   if (int rc = OpenRecord(file, number, r); rc != kClientOk) return rc;
-  // The steps; a refusal or a failed display ends them with kClientFailed.
-  const int result = [&] {
-    if (!IsLoopRecord(r)) return kClientRefused;
-    AreaClientStruct &a = r.Data.Area;
-    int default_frame = a.NxtFrame - 1 < a.BegFrame ? a.EndFrame : a.NxtFrame - 1;
-    int frame = default_frame;
-    int frame_code = Tvcmdint("FRAME", 1, "Integer Value", default_frame, 1, 0, &frame);
-    const char *time_text = "";
-    (void)Tvcmdstr("TIME", 1, "", &time_text);
-    std::string_view time(time_text);
-    bool all = time == "ALL";
-    int itime = 0;
-    if (frame_code < 0 || time.size() > kMostTimeText || (!time.empty() && !all && !ReadClock(time, itime))) {
-      Tveprintf("ClientLoad: ERROR in specifying keyword values\n");
-      return kClientRefused;
-    }
-    if (frame_code == 100 && !all) {
-      // Frame placement, over a loop whose frames can index the tables.
-      if (a.BegFrame < kFirstUsableFrame || a.EndFrame > kLastUsableFrame || a.BegFrame > a.EndFrame) {
-        Tveprintf("ClientLoad: frames %d..%d of the loop lie outside 1..%d; frame %d is used\n", a.BegFrame,
-                  a.EndFrame, kLastUsableFrame, frame);
-      } else {
-        Moment image;
-        if (!time.empty()) {
-          int today = 0, now = 0;
-          if (Tvgetdaytime(&today, &now) != 0) {
-            Tveprintf("ClientLoad: ERROR in specifying keyword values\n");
-            return kClientFailed;
-          }
-          image = {today, itime};
-          if (itime > now && Tvincday(today, -1, &image.date) != 0) image.date = today;
-          Tvdprintf("Specified TIME=%s, guessed timestamp %d %d\n", time_text, image.date, image.time);
-        } else {
-          std::string dataset = std::string(r.Group) + "/" + r.Descriptor;
-          char name[80] = {};
-          std::memcpy(name, dataset.data(), std::min(dataset.size(), sizeof name));
-          int none = 0, errflag = 1;
-          int rc = tvadir_(name, &none, "", &errflag, static_cast<int>(sizeof name), 1);
-          if (rc < 0) {
-            Tveprintf("ClientLoad: ERROR in tvadir_: %d\n", rc);
-            return kClientFailed;
-          }
-          int dir[datafile::kEntryWords] = {};
-          char cards[kCardsRoom];
-          rc = tvadrd_(dir, cards, kCardsRoom);
-          if (rc == 1) {
-            Tveprintf("ClientLoad: dataset %s holds no image\n", dataset.c_str());
-            return kClientFailed;
-          }
-          if (rc != 0) {
-            Tveprintf("ClientLoad: Error in tvadrd_: %d\n", rc);
-            return kClientFailed;
-          }
-          using datafile::EntryWord;
-          image = {dir[EntryWord(datafile::kAreaWordDate)], dir[EntryWord(datafile::kAreaWordTime)]};
-          Tvdprintf("Latest image on server has timestamp %d %d\n", image.date, image.time);
-          Tvdprintf("Num of line %d, num of ele in each line %d\n", dir[EntryWord(datafile::kAreaWordLines)],
-                    dir[EntryWord(datafile::kAreaWordElements)]);
-        }
-        frame = PlaceImage(a, image);
-      }
-    }
-    Tvdprintf("Frame to be used if needed: %d\n", frame);
+  if (!IsLoopRecord(r)) return kClientRefused;
+  LoadRequest request;
+  if (int rc = ReadLoadRequest(r.Data.Area, request); rc != kClientOk) return rc;
+  if (!request.frame_given && !request.all)
+    if (int rc = PlaceByTime(r, request); rc != kClientOk) return rc;
+  Tvdprintf("Frame to be used if needed: %d\n", request.frame);
 
-    std::string command = a.Store ? Format("RASVUE LOC/%s ", r.Descriptor)
-                                  : Format("RASVUE %s/%s ", r.Group, r.Descriptor);
-    if (all) command += Format(" ALL=%d %d", a.BegFrame, a.EndFrame);
-    else if (!time.empty()) command += Format(" %d TIME=%s", frame, time_text);
-    else command += Format(" %d", frame);
-    int line_mag = a.LMag, elem_mag = a.EMag;
-    if (a.LMag == 0 || a.EMag == 0) {
-      if (a.serverRes == 0) {
-        std::printf("Image resolution on server is unknown.\n");
-        std::printf("Without MAG specified, LOAD will only work\nafter image resolution on server is known,\n e.g, "
-                    "after at least one CYCLE\n");
-        return kClientFailed;
-      }
-      Zoom(a.imgSat, a.serverRes, a.Resolution, &line_mag, &elem_mag);
-    }
-    const char *band = std::strcmp(a.Band, "A") == 0 || std::strcmp(a.Band, "ALL") == 0 ? "ALL" : a.Band;
-    command += Format(" LATLON=%6.1f %6.1f MAG=%d %d BAND=%s GRAY=%s TWIN=0", a.Lat, a.Lon, line_mag, elem_mag, band,
-                      a.Gray);
-    if (a.SUname[0] != '\0' && std::strcmp(a.SUname, "NONE") != 0) command += Format(" SU=%s", a.SUname);
-    const int shown = Exec(command.c_str());
-    if (all) {
-      a.NxtFrame = a.BegFrame;
-      if (WriteField(file, number, r, [](ClientRec &to, const ClientRec &from) {
-            to.Data.Area.NxtFrame = from.Data.Area.NxtFrame;
-          }) != kClientOk)
-        return kClientFailed;
-    }
-    return shown == 0 ? kClientOk : kClientFailed;
-  }();
-  CloseVarnekDB(&file);
-  return result;
+  command_lines::Magnification mag;
+  if (!LoadMagnification(r.Data.Area, mag)) return kClientFailed;
+  std::string line;
+  if (command_lines::LoadDisplayLine(r, {request.all, request.frame, request.time}, mag, line) != 0)
+    return kClientFailed;
+  const int shown = Exec(line.c_str());
+  if (request.all) {
+    // One image per frame from the loop's first: the next display starts there.
+    r.Data.Area.NxtFrame = r.Data.Area.BegFrame;
+    if (WriteField(file, number, r, [](ClientRec &to, const ClientRec &from) {
+          to.Data.Area.NxtFrame = from.Data.Area.NxtFrame;
+        }) != kClientOk)
+      return kClientFailed;
+  }
+  return shown == 0 ? kClientOk : kClientFailed;
 }
 
 int ClientLoop() {
@@ -271,7 +293,6 @@ int ClientLoop() {
     });
     if (result == kClientOk && !ran) result = kClientFailed;
   }
-  CloseVarnekDB(&file);
   return result;
 }
 
@@ -290,6 +311,5 @@ int ClientStopLoop() {
     });
     if (result == kClientOk && shown != 0) result = kClientFailed;
   }
-  CloseVarnekDB(&file);
   return result;
 }

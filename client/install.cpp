@@ -139,7 +139,6 @@ int Transfer() {
   int status = kClientRefused;  // no address: nothing fetched
   if (r.Address[0] != '\0') status = QOLAreadAvailFile(r.group, r.Version) == 0 ? kClientOk : kClientFailed;
   else if (verbose) std::printf("Server target name not found for transfer ...\n");
-  CloseVarnekDB(&file);
   if (verbose > 1) std::printf("Transfer complete...\n");
   return status;
 }

@@ -15,6 +15,7 @@
 #include "Notify/Notify.h"
 #include "client/client.h"
 #include "client/health.h"
+#include "client/text.h"
 #include "posix/posix.h"
 
 // The client records of one comparison.  Load reads records 1..200 in one
@@ -59,11 +60,6 @@ namespace client_internal {
 // way a concurrent command would.  Null in the programs.
 extern void (*g_before_merge)(int record);
 
-// A text from a server that may go into a host command line: 1 to `room`
-// letters, digits and "_-." only (no blank, quote, "=", ";" or control
-// character can change the shape of a command).
-[[nodiscard]] bool IsPlainWord(std::string_view text, std::size_t room);
-
 // Reads a version-1 availability text: two header integers, then one image
 // a line; calls `image` with each line that matches its pattern and whose
 // texts are plain words that fit their fields (the others are skipped, with
@@ -73,10 +69,6 @@ void ReadV1Images(std::string_view text, const std::function<void(const CompareR
 // Whether an item's time stamp lies more than 24 hours after this
 // machine's clock (tv::Now): such an item is not believed, and not taken.
 [[nodiscard]] bool IsFutureStamp(std::int64_t stamp);
-
-// Whether a file name of a TEXT record may be handed to the file-transfer
-// client: not beginning with "|" or "!", which it would run as a command.
-[[nodiscard]] bool IsSafeTransferName(std::string_view name);
 
 // Reads a marker file's text: `count` whole decimal numbers (digits only:
 // no sign, no blank before) separated by single blanks, and an optional
@@ -177,9 +169,6 @@ class Waker {
   std::string pending_;  // a line the helper has not ended yet
   std::chrono::steady_clock::time_point next_start_{};
 };
-
-// A word for /bin/sh: quoted in single quotes, a quote inside written '\''.
-std::string ShellQuote(std::string_view text);
 
 // The next position of a ring BegWS..EndWS (or any first..last ring) after
 // `at`: at + 1, or `first` past `last`.

@@ -103,7 +103,6 @@ int ReadNamedRecord(int &number, ClientRec &r) {
   DBase file;
   if (!OpenVarnekDBForRead(&file, kClientFile, kClientFileText)) return kClientFailed;
   (void)ReadClientRec(&file, number, &r);
-  CloseVarnekDB(&file);
   return kClientOk;
 }
 
@@ -197,7 +196,6 @@ int ListClientFile(int mode, int brec, int erec, int dtype) {
   DBase file;
   bool open = OpenVarnekDBForRead(&file, kClientFile, kClientFileText);
   ListClientRecords(open ? &file : nullptr, first, last, mask);
-  if (open) CloseVarnekDB(&file);
   return open ? kClientOk : kClientFailed;
 }
 

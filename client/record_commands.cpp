@@ -282,6 +282,5 @@ int SetClientRec(int Mode) {
     // totals).
     ListClientRecords(open ? &file : nullptr, number, number, 1 << (type >= UNKNOWN && type <= TEXT ? type : UNKNOWN));
   }
-  if (open) CloseVarnekDB(&file);
   return status;
 }

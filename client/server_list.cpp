@@ -103,7 +103,6 @@ int ListServerListFile() {
     (void)ReadServerListRec(&file, n, &r);
     std::printf("%3d %3d %-5s %-16s %s\n", n, r.Version, r.group, r.Name, r.Address);
   }
-  CloseVarnekDB(&file);
   return kClientOk;
 }
 

@@ -13,6 +13,5 @@ int main(int argc, char **argv) {
     std::printf("TVinit error\n");
     return -1;
   }
-  int mode = kClientMode;
-  return driver(&mode);
+  return driver_table::RunClient();
 }

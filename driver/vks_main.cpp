@@ -12,6 +12,5 @@ int main(int argc, char **argv) {
     std::printf("TVinit error\n");
     return -1;
   }
-  int mode = kServerMode;
-  return driver(&mode);
+  return driver_table::RunServer();
 }

@@ -1,22 +1,20 @@
 // Dates, times and whole-file writing shared by the kit's parts.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "kit/kit.h"
+#include "posix/posix.h"
 
 namespace kit {
 namespace {
 
+constexpr mode_t kFileMode = 0644;
+
 bool LeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
-std::string SystemError(const std::string &path, const char *what, int saved_errno) {
-  return path + ": " + what + ": " + std::strerror(saved_errno);
+std::string SystemError(const std::string &path, const char *what, int error) {
+  return path + ": " + what + ": " + posix::ErrorText(error);
 }
 
 }  // namespace
@@ -36,50 +34,31 @@ bool WriteWholeFile(const std::string &path, const void *bytes, std::size_t size
     error = "'" + path + "': not a file name";
     return false;
   }
-  std::string temp = path + ".tmpXXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) {
-    error = SystemError(temp, "cannot create", errno);
-    return false;
-  }
-  const char *at = static_cast<const char *>(bytes);
-  std::size_t left = size;
+  // The kit's files are 0644 whatever the umask or the file they replace;
+  // a link at `path` is replaced, never written through.
   const char *failed = nullptr;
-  int saved = 0;
-  if (fchmod(fd, 0644) != 0) {
-    failed = "cannot set mode";
-    saved = errno;
-  }
-  while (!failed && left > 0) {
-    ssize_t n = write(fd, at, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failed = "cannot write";
-      saved = n < 0 ? errno : EIO;
-      break;
+  posix::Op step = posix::Op::kCount;
+  const int rc = posix::ReplaceFile(
+      path.c_str(), kFileMode,
+      [&](int fd) {
+        if (!posix::SetMode(fd, kFileMode)) {
+          failed = "cannot set mode";
+          return false;
+        }
+        return posix::WriteAll(fd, bytes, size);
+      },
+      &step, posix::Links::kReplace);
+  if (rc == 0) return true;
+  if (!failed) {
+    switch (step) {
+      case posix::Op::kCreate: failed = "cannot create"; break;
+      case posix::Op::kWrite: failed = "cannot write"; break;
+      case posix::Op::kSync: failed = "cannot sync"; break;
+      default: failed = "cannot rename into place"; break;
     }
-    at += n;
-    left -= static_cast<std::size_t>(n);
   }
-  if (!failed && fsync(fd) != 0) {
-    failed = "cannot sync";
-    saved = errno;
-  }
-  if (close(fd) != 0 && !failed) {
-    failed = "cannot close";
-    saved = errno;
-  }
-  if (!failed && rename(temp.c_str(), path.c_str()) != 0) {
-    error = SystemError(path, "cannot rename into place", errno);
-    unlink(temp.c_str());
-    return false;
-  }
-  if (failed) {
-    error = SystemError(temp, failed, saved);
-    unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  error = SystemError(path, failed, rc);
+  return false;
 }
 
 }  // namespace kit

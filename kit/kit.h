@@ -46,11 +46,13 @@ namespace kit {
 // below 60; false otherwise.
 [[nodiscard]] bool ValidTime(int hhmmss);
 
-// Writes `size` bytes to `path` through a temporary name in the same
-// directory (mode 0644), synced before the rename.  True when the file is in
-// place; false, with `error` set and the temporary removed, when the
-// temporary cannot be created, written, synced, closed or renamed (an old
-// file at `path` is then left as it was).
+// Writes `size` bytes to `path` through posix::ReplaceFile: a temporary
+// name in the same directory, synced before the rename; the file's mode is
+// 0644 whatever the umask or the file it replaces, and a symbolic link at
+// `path` is replaced, never written through.  True when the file is in
+// place; false, with `error` ("<path>: cannot create: <reason>", ...) set
+// and the temporary removed, when the temporary cannot be created, written,
+// synced, closed or renamed (an old file at `path` is then left as it was).
 [[nodiscard]] bool WriteWholeFile(const std::string &path, const void *bytes, std::size_t size,
                                   std::string &error);
 

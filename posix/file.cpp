@@ -238,6 +238,14 @@ bool Sync(int fd) {
   return ::fsync(fd) == 0;
 }
 
+bool SetMode(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0; }
+
+int MakeDirectory(const char *path, mode_t mode) { return ::mkdir(path, mode) == 0 ? 0 : errno; }
+
+int MakeTemporaryDirectory(std::string &pattern) { return ::mkdtemp(pattern.data()) ? 0 : errno; }
+
+int RemoveDirectory(const char *path) { return ::rmdir(path) == 0 ? 0 : errno; }
+
 int Rename(const char *from, const char *to) {
   if (Fails(Op::kRename)) return errno;
   return ::rename(from, to) == 0 ? 0 : errno;

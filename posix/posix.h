@@ -11,6 +11,8 @@
 //               ReplaceFile writes a whole file under a temporary name in
 //               the same directory and renames it into place, so the name
 //               holds either the old file or the complete new one.
+//               MakeDirectory, MakeTemporaryDirectory and RemoveDirectory
+//               make and remove directories.
 //   Locks       LockWholeFile / UnlockWholeFile take and release the
 //               operating system's advisory record lock over the whole file
 //               (waiting until it is granted).  ScopedLock holds one for a
@@ -162,6 +164,19 @@ class File {
 
 // Makes the file's data durable.  false with errno set.
 [[nodiscard]] bool Sync(int fd);
+
+// Sets the file's permission bits to exactly `mode` (the umask does not
+// apply).  false with errno set.
+[[nodiscard]] bool SetMode(int fd, mode_t mode);
+
+// Directories (not part of the fault seam).  MakeDirectory creates `path`
+// with `mode` before the umask: 0 or errno (EEXIST when the name exists).
+// MakeTemporaryDirectory creates a new directory, mode 0700, from
+// `pattern`, a path ending in "XXXXXX" that becomes the name made: 0 or
+// errno.  RemoveDirectory removes an empty directory: 0 or errno.
+[[nodiscard]] int MakeDirectory(const char *path, mode_t mode);
+[[nodiscard]] int MakeTemporaryDirectory(std::string &pattern);
+[[nodiscard]] int RemoveDirectory(const char *path);
 
 // What ReplaceFile does when `path` is a symbolic link.
 enum class Links {

@@ -61,8 +61,8 @@ int FetchStatus(int rc) {
 std::string FramesDir() {
   const char *home = std::getenv("HOME");
   std::string dir = std::string(home ? home : ".") + "/tavrin/frames";
-  ::mkdir((std::string(home ? home : ".") + "/tavrin").c_str(), 0755);
-  ::mkdir(dir.c_str(), 0755);
+  (void)posix::MakeDirectory((std::string(home ? home : ".") + "/tavrin").c_str(), 0755);
+  (void)posix::MakeDirectory(dir.c_str(), 0755);
   return dir;
 }
 

@@ -250,7 +250,7 @@ Scratch::~Scratch() {
     closedir(dir);
   }
   for (const std::string &name : names) (void)posix::Unlink((path_ + "/" + name).c_str());
-  ::rmdir(path_.c_str());
+  (void)posix::RemoveDirectory(path_.c_str());
 }
 
 const std::string &Scratch::Path() {
@@ -258,7 +258,7 @@ const std::string &Scratch::Path() {
     tried_ = true;
     const char *tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tvkit-XXXXXX";
-    if (mkdtemp(pattern.data())) path_ = pattern;
+    if (posix::MakeTemporaryDirectory(pattern) == 0) path_ = pattern;
   }
   return path_;
 }
@@ -406,8 +406,8 @@ bool RegisterLocal(const Dataset &dataset, std::string &why) {
                  std::to_string(dataset.last) + " " + dataset.where);
   // A fresh account has no data directory yet.
   const char *home = std::getenv("HOME");
-  ::mkdir((std::string(home ? home : ".") + "/tavrin").c_str(), 0755);
-  ::mkdir(LocalData().c_str(), 0755);
+  (void)posix::MakeDirectory((std::string(home ? home : ".") + "/tavrin").c_str(), 0755);
+  (void)posix::MakeDirectory(LocalData().c_str(), 0755);
   return WriteRegistry(kept, why);
 }
 
@@ -451,7 +451,7 @@ void MakeParentDirectories(const std::string &path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return;
   for (std::size_t at = 1; at <= slash; ++at)
-    if (at == slash || path[at] == '/') ::mkdir(path.substr(0, at).c_str(), 0755);
+    if (at == slash || path[at] == '/') (void)posix::MakeDirectory(path.substr(0, at).c_str(), 0755);
 }
 
 int ReadSmallFile(const std::string &path, std::size_t most_bytes, std::string &text) {

@@ -162,7 +162,6 @@ int Load(Report &report, const Options &o, std::string &why) {
   const RA &ra = file.File;
   bool own = ra.BlockSize == 0 && ra.RecSize == static_cast<int>(sizeof(ClientRec)) && ra.NRecords == kClientRecords;
   if (!own) {
-    (void)DBClose(&file);
     why = name + " is not a client file (its header does not match)";
     return kExitUnreadable;
   }
@@ -179,7 +178,6 @@ int Load(Report &report, const Options &o, std::string &why) {
   const RA &lra = list.File;
   if (lra.BlockSize != 0 || lra.RecSize != static_cast<int>(sizeof(ServerListRec)) ||
       lra.NRecords != kServerListRecords) {
-    (void)DBClose(&list);
     why = name + " is not a server list (its header does not match)";
     return kExitUnreadable;
   }
