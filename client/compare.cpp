@@ -140,23 +140,41 @@ unsigned Settle(unsigned changed, const char *server, const ClientRec &r, int da
   return changed & ~static_cast<unsigned>(kFutureDated);
 }
 
-// Applies one server image to every active AREA record; merges what
-// changed.  false when a merge could not be written.
-bool ApplyImage(const CompareRec &image, ClientTable &table, const char *server) {
-  std::int64_t stamp = 0;
-  getTimeStamp(image.ImageDate, image.ImageTime, &stamp);
+// Offers a server item to the records `offered` (ascending, from `index`)
+// in turn: `check` decides on one record and returns the fields it changed,
+// which are merged.  The first item of a type in a comparison examines every
+// record of the type (what the health file shows), those not offered it
+// being left as they are.  false when a merge could not be written.
+template <typename Check>
+bool Offer(ClientTable &table, client_internal::DatasetIndex &index, const std::vector<int> &offered,
+           bool &all_examined, const char *server, int date, int time, Check check) {
   bool stored = true;
-  health::Applied();
-  for (int n : table.Active(AREA)) {
+  auto next = offered.begin();
+  for (int n : all_examined ? offered : index.All()) {
     if (posix::TerminationSignal() != 0) break;  // the run is ending
     ClientRec *record = table.Record(n);
     health::Examining(n, *record);
-    unsigned changed = Settle(CheckArea(image, stamp, n, record, table), server, *record, image.ImageDate,
-                              image.ImageTime);
+    while (next != offered.end() && *next < n) ++next;
+    if (next == offered.end() || *next != n) continue;
+    unsigned changed = Settle(check(n, record), server, *record, date, time);
     if (changed & kChangedLastItem) health::Taken(record->LastItem);
     if (changed && table.Merge(n, changed) != kClientOk) stored = false;
+    index.Refile(n);  // a merge may have brought the file's record
   }
+  all_examined = true;
   return stored;
+}
+
+// Applies one server image to the active AREA records it concerns; merges
+// what changed.  false when a merge could not be written.
+bool ApplyImage(const CompareRec &image, ClientTable &table, client_internal::DatasetIndex &index,
+                bool &all_examined, const char *server) {
+  std::int64_t stamp = 0;
+  getTimeStamp(image.ImageDate, image.ImageTime, &stamp);
+  health::Applied();
+  const std::vector<int> &offered = index.Offered(image.Group, image.Descriptor, image.ScanLine);
+  return Offer(table, index, offered, all_examined, server, image.ImageDate, image.ImageTime,
+               [&](int n, ClientRec *record) { return CheckArea(image, stamp, n, record, table); });
 }
 
 }  // namespace
@@ -186,8 +204,11 @@ int CompareV1(const char *ServerAddress) {
     if (ReadCompareText(text)) {
       ClientTable table(&file);
       if (table.Load()) {
+        client_internal::DatasetIndex images;
+        images.Build(table, AREA);
+        bool all_examined = false;
         client_internal::ReadV1Images(text, [&](const CompareRec &image) {
-          if (!ApplyImage(image, table, ServerAddress)) result = kClientFailed;
+          if (!ApplyImage(image, table, images, all_examined, ServerAddress)) result = kClientFailed;
         });
       } else {
         health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be read");
@@ -221,6 +242,9 @@ int CompareV2(const char *ServerIP, const char *ServerAddress, const RouteTable 
       std::fclose(fp);
       ClientTable table(&file);
       if (table.Load()) {
+        client_internal::DatasetIndex index[TEXT + 1];
+        bool all_examined[TEXT + 1] = {};
+        for (int type : {AREA, MD, GRID, TEXT}) index[type].Build(table, type);
         const std::string server_ip = ServerIP ? ServerIP : "";
         for (int n = 1; n <= kServerRecords; ++n) {
           const ServerRec &s = servers[static_cast<std::size_t>(n - 1)];
@@ -247,21 +271,24 @@ int CompareV2(const char *ServerIP, const char *ServerAddress, const RouteTable 
             continue;
           }
           if (s.DataType == AREA) {
-            if (!ApplyImage(image, table, ServerAddress)) result = kClientFailed;
+            if (!ApplyImage(image, table, index[AREA], all_examined[AREA], ServerAddress)) result = kClientFailed;
             continue;
           }
           health::Applied();
-          for (int c : table.Active(s.DataType)) {
-            if (posix::TerminationSignal() != 0) break;  // the run is ending
-            ClientRec *record = table.Record(c);
-            health::Examining(c, *record);
-            unsigned changed = Settle(s.DataType == MD     ? CheckPnts(record, s)
-                                      : s.DataType == GRID ? CheckGrid(record, s)
-                                                           : CheckText(record, s, ServerAddress),
-                                      ServerAddress, *record, s.fileMdate, s.fileMtime);
-            if (changed & kChangedLastItem) health::Taken(record->LastItem);
-            if (changed && table.Merge(c, changed) != kClientOk) result = kClientFailed;
-          }
+          // An MD or GRID item concerns the records of its dataset alone; a
+          // TEXT item is matched by its file name, so every record is asked.
+          client_internal::DatasetIndex &own = index[s.DataType];
+          const std::vector<int> &offered =
+              s.DataType == MD     ? own.Offered(s.ServerData.Md.Group, s.ServerData.Md.Descriptor, 0)
+              : s.DataType == GRID ? own.Offered(s.ServerData.Grid.Group, s.ServerData.Grid.Descriptor, 0)
+                                   : own.All();
+          if (!Offer(table, own, offered, all_examined[s.DataType], ServerAddress, s.fileMdate, s.fileMtime,
+                     [&](int, ClientRec *record) {
+                       return s.DataType == MD     ? CheckPnts(record, s)
+                              : s.DataType == GRID ? CheckGrid(record, s)
+                                                   : CheckText(record, s, ServerAddress);
+                     }))
+            result = kClientFailed;
         }
       } else {
         health::NotCompared(health::kNotCompared, std::string(kClientFile) + " cannot be read");

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "Notify/Notify.h"
@@ -52,6 +54,58 @@ class ClientTable {
   std::vector<ClientRec> records_;
   std::vector<int> active_[TEXT + 1];
 };
+
+// The active records of one data type in a comparison, filed by dataset
+// (group and descriptor) once, so that a server item is offered straight to
+// the records of its dataset rather than to every record in turn.
+//
+// An AREA check also changes a record of another dataset: its completeness
+// flag follows every image offered (reset when the image is not its last
+// item or is due, set again when the scan-line count reaches PER=).  Only a
+// record whose flag is True and whose PER= is at most the image's count is
+// left as it was, so Offered names every other record too.
+//
+// Call Build after the table is loaded, Offered for each server item (the
+// numbers come in ascending order, as the table lists them), and Refile after
+// checking a record, which a merge may have replaced by the file's record.
+namespace client_internal {
+
+class DatasetIndex {
+ public:
+  // Files the active records of `type` of `table`.
+  void Build(ClientTable &table, int type);
+
+  // The records an item of group/descriptor is offered to, ascending: those
+  // of its dataset and, for AREA (`scan_line` the image's count), those whose
+  // completeness flag the image may change.
+  const std::vector<int> &Offered(std::string_view group, std::string_view descriptor, int scan_line);
+
+  // Every active record of the type, ascending.
+  const std::vector<int> &All() const { return numbers_; }
+
+  // Files record n again as the table now holds it.
+  void Refile(int n);
+
+ private:
+  struct Filed {
+    int dataset = -1;  // index in members_
+    std::int32_t percent = 0;   // AREA: PER=
+    std::int32_t complete = 0;  // AREA: the completeness flag
+  };
+  int Dataset(std::string_view group, std::string_view descriptor);
+
+  ClientTable *table_ = nullptr;
+  bool area_ = false;
+  std::vector<int> numbers_;
+  std::vector<Filed> filed_;                      // by record number
+  std::unordered_map<std::string, int> datasets_;  // "group\0descriptor" -> index
+  std::vector<std::vector<int>> members_;          // by dataset, ascending
+  std::vector<int> unsettled_;                     // AREA: flag not True, ascending
+  std::vector<std::pair<std::int32_t, int>> by_percent_;  // AREA: (PER=, number), highest first
+  std::vector<int> offered_;
+};
+
+}  // namespace client_internal
 
 namespace client_internal {
 

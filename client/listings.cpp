@@ -107,10 +107,22 @@ int ReadNamedRecord(int &number, ClientRec &r) {
 }
 
 // The records of one listing, each read from the file once (a listing of
-// every type would otherwise read its range once per type).
+// every type would otherwise read its range once per type).  A file of the
+// client's own record size is read whole, in one snapshot: a record past
+// its end reads empty, as it is not in use either way.
 class RecordCache {
  public:
-  explicit RecordCache(DBase *file) : file_(file) {}
+  explicit RecordCache(DBase *file) : file_(file) {
+    if (file_->File.RecSize != static_cast<int>(sizeof(ClientRec))) return;
+    std::vector<ClientRec> all(kClientRecords + 1);
+    (void)DBReadRange(file_, 1, kClientRecords, &all[1]);
+    for (int n = 1; n <= kClientRecords; ++n) {
+      Slot &slot = slots_[static_cast<std::size_t>(n)];
+      slot.record = all[static_cast<std::size_t>(n)];
+      CleanClientRecord(slot.record);
+      slot.read = slot.ok = true;
+    }
+  }
   // Record n, or null when it cannot be read.
   const ClientRec *Get(int n) {
     if (n < 1 || n > kClientRecords) return nullptr;

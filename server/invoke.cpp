@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/host.h"
@@ -198,24 +200,43 @@ int fitInServerAFRec(const ServerRec &raf, const ServerRec &rcmd) {
   }
 }
 
-int invokeServerRec(ServerRec rcmd, int multiinvoke, std::vector<ServerRec> *written) {
-  server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kUpdate);
-  std::FILE *fp = file.fp();
-  if (!fp) return file.status();
+namespace {
+
+// The availability file as one INVOKE scans it for its file arguments: opened,
+// checked and read once, when the first argument is applied, and the snapshot
+// then kept as this command writes it (each record written is taken as the
+// file now holds it), so each argument finds its candidates as the arguments
+// before it left the file without reading the whole file again.
+class InvokeScan {
+ public:
+  InvokeScan() : snapshot_(kServerRecords), results_(kServerRecords) {}
+  // invokeServerRec's work for one command record.
+  int Apply(const ServerRec &rcmd, int multiinvoke, std::vector<ServerRec> *written);
+
+ private:
+  std::optional<server_internal::AvailabilityFile> file_;
+  std::vector<ServerRec> snapshot_;
+  std::vector<int> results_;
+};
+
+int InvokeScan::Apply(const ServerRec &rcmd, int multiinvoke, std::vector<ServerRec> *written) {
+  if (!file_) {
+    file_.emplace(server_internal::AvailabilityFile::kUpdate);
+    if (file_->fp()) (void)readServerRecords(1, kServerRecords, snapshot_.data(), results_.data(), file_->fp());
+  }
+  std::FILE *fp = file_->fp();
+  if (!fp) return file_->status();
   Tvdprintf("invokeServerRec: multiinvoke %d\n", multiinvoke);
-  // The scan looks for candidates in one snapshot of the file; each
-  // candidate is then read again and written back under one exclusive lock,
-  // so that it is updated from the record as it is now and no concurrent
-  // change to it is lost.
-  std::vector<ServerRec> snapshot(kServerRecords);
-  std::vector<int> results(kServerRecords);
-  (void)readServerRecords(1, kServerRecords, snapshot.data(), results.data(), fp);
+  // The scan looks for candidates in the snapshot; each candidate is then
+  // read again and written back under one exclusive lock, so that it is
+  // updated from the record as it is now and no concurrent change to it is
+  // lost.
   server_internal::ServerDataFile data_file;
   int result = kServerOk;
   for (int n = 1; n <= kServerRecords; ++n) {
-    const ServerRec &seen = snapshot[static_cast<std::size_t>(n - 1)];
-    if (results[static_cast<std::size_t>(n - 1)] != 0 || seen.Status != Active || fitInServerAFRec(seen, rcmd) != 0)
-      continue;
+    const auto at = static_cast<std::size_t>(n - 1);
+    const ServerRec &seen = snapshot_[at];
+    if (results_[at] != 0 || seen.Status != Active || fitInServerAFRec(seen, rcmd) != 0) continue;
     bool matched = false;
     ServerRec updated;
     int rc = rewriteServerRecord(n, fp, [&](ServerRec &rec) {
@@ -228,10 +249,27 @@ int invokeServerRec(ServerRec rcmd, int multiinvoke, std::vector<ServerRec> *wri
       return true;
     });
     if (rc != 0) result = rc == kServerNotStored ? rc : kServerError;
-    if (rc == 0 && matched && written) written->push_back(updated);
+    if (rc == 0 && matched) {
+      if (written) written->push_back(updated);
+      // The line just written, read back as the next scan of the file would.
+      char line[kServerLineChars];
+      std::string why;
+      if (formatServerLine(updated, line, why) == 0)
+        results_[at] = parseServerLine(std::string_view(line, sizeof line), &snapshot_[at]) ==
+                               kServerLineUnknownType
+                           ? -1
+                           : 0;
+    }
     if (matched && multiinvoke == 0) break;
   }
   return result;
+}
+
+}  // namespace
+
+int invokeServerRec(ServerRec rcmd, int multiinvoke, std::vector<ServerRec> *written) {
+  InvokeScan scan;
+  return scan.Apply(rcmd, multiinvoke, written);
 }
 
 int INVOKEServer() {
@@ -270,6 +308,7 @@ int INVOKEServer() {
   }
 
   std::vector<ServerRec> written;
+  InvokeScan scan;  // the file, read once for every file argument
   for (int position = 2; position <= count; ++position) {
     ServerRec rcmd;
     (void)initServerRec(&rcmd, type);
@@ -286,7 +325,7 @@ int INVOKEServer() {
       else if (type == MD) rcmd.ServerData.Md.currentNum = number;
       else rcmd.ServerData.Grid.currentNum = number;
     }
-    if (int rc = invokeServerRec(rcmd, multi, &written); rc != 0) {
+    if (int rc = scan.Apply(rcmd, multi, &written); rc != 0) {
       if (type == TEXT) Tveprintf("INVOKEServer: Error in invokeServerRec\n");
       else std::printf("INVOKEServer: Error in invokeServerRec\n");
       announceServerRecs(written);  // what was written before the failure
