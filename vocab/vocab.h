@@ -1,7 +1,8 @@
 // The shared vocabulary of both programs: the status and data-type codes
 // stored in every record file with their word tables, the Boolean of the
 // records, the client's verbose level, and the checked copy into a
-// fixed-width text field.
+// fixed-width text field.  Beside it, field_reader.h: the one reader of
+// whole numbers and fixed-width fields, header-only.
 //
 // This module is at the bottom of the house beside the host runtime: it
 // includes nothing of the system, and every other module may include it.
