@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "host/data_files.h"
 #include "host/host.h"
 #include "kit/kit.h"
 #include "posix/posix.h"
@@ -62,10 +63,8 @@ bool LocateItem(const char *word, const std::string &name, int position, Scratch
   return FetchFile(machine, file, scratch, local, why);
 }
 
-// An AREA directory's date word as CCYYDDD: YYDDD up to 96999 is 20YY, and
-// 97000 on is 19YY (with a century digit 1 from 100000 on: 124001 is
-// 2024001), as the server reads it.
-int AreaDate(std::int32_t word) { return word <= 96999 ? word + 2000000 : word + 1900000; }
+// An AREA directory's date word as CCYYDDD, as the server reads it.
+int AreaDate(std::int32_t word) { return static_cast<int>(datafile::AreaDate(word)); }
 
 }  // namespace
 
@@ -264,12 +263,13 @@ int ReadCopyKeys(std::string_view word, CopyKeys &keys, std::string &why) {
 // AreaDirectory) that holds at least the pixels its directory states (a
 // file still being written, or cut, holds fewer).
 bool WholeAreaFile(const std::string &path) {
-  std::int32_t words[64];
+  std::int32_t words[datafile::kAreaDirectoryWords];
   struct stat st;
   if (!AreaDirectory(path, words) || stat(path.c_str(), &st) != 0) return false;
   // Bounds that keep the product within 64 bits; the kit's own files are
   // far smaller.
-  const std::int64_t lines = words[8], elements = words[9], bytes = words[10], offset = words[33];
+  const std::int64_t lines = words[datafile::kAreaWordLines], elements = words[datafile::kAreaWordElements],
+                     bytes = words[datafile::kAreaWordBytes], offset = words[datafile::kAreaWordDataOffset];
   if (lines < 1 || lines > (1 << 20) || elements < 1 || elements > (1 << 20) || bytes < 1 || bytes > 8 ||
       offset < static_cast<std::int64_t>(sizeof words))
     return false;
@@ -284,11 +284,11 @@ bool CopyImagePart(const std::string &from, const std::string &to, int lines, in
   if (lines >= image.lines && elements >= image.elements) return CopyFile(from, to, why);
   lines = std::min(lines, image.lines);
   elements = std::min(elements, image.elements);
-  std::int32_t words[64];
+  std::int32_t words[datafile::kAreaDirectoryWords];
   if (!AreaDirectory(from, words)) return why = "cannot read " + from, false;
-  words[8] = lines;
-  words[9] = elements;
-  words[33] = static_cast<std::int32_t>(sizeof words);
+  words[datafile::kAreaWordLines] = lines;
+  words[datafile::kAreaWordElements] = elements;
+  words[datafile::kAreaWordDataOffset] = static_cast<std::int32_t>(sizeof words);
   std::string bytes(reinterpret_cast<const char *>(words), sizeof words);
   const int top = (image.lines - lines) / 2, left = (image.elements - elements) / 2;
   for (int l = 0; l < lines; ++l)
@@ -376,10 +376,11 @@ int Catalog(std::string_view word) {
     std::string file = machine.root + "/tavrin/data/" + ItemFile(d, p);
     struct stat st;
     if (stat(file.c_str(), &st) != 0) continue;
-    std::int32_t words[64];
+    std::int32_t words[datafile::kAreaDirectoryWords];
     if (d.type == "AREA" && AreaDirectory(file, words))
-      std::printf("%5d  %s  %07d %06d  %d x %d\n", p, ItemFile(d, p).c_str(), AreaDate(words[3]), words[4], words[8],
-                  words[9]);
+      std::printf("%5d  %s  %07d %06d  %d x %d\n", p, ItemFile(d, p).c_str(),
+                  AreaDate(words[datafile::kAreaWordDate]), words[datafile::kAreaWordTime],
+                  words[datafile::kAreaWordLines], words[datafile::kAreaWordElements]);
     else
       std::printf("%5d  %s  %lld bytes\n", p, ItemFile(d, p).c_str(), static_cast<long long>(st.st_size));
   }
@@ -402,7 +403,7 @@ int Imgdir() {
   if (d.type != "AREA") return Fail(name + " is not an image dataset", kUsage);
   struct Entry {
     int position;
-    std::int32_t words[64];
+    std::int32_t words[datafile::kAreaDirectoryWords];
   };
   std::vector<Entry> entries;
   for (int p : ItemPositions(machine, d)) {
@@ -412,16 +413,18 @@ int Imgdir() {
   }
   // Newest first.
   std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-    std::int64_t ka = std::int64_t{AreaDate(a.words[3])} * 1000000 + a.words[4];
-    std::int64_t kb = std::int64_t{AreaDate(b.words[3])} * 1000000 + b.words[4];
+    using datafile::kAreaWordDate, datafile::kAreaWordTime;
+    std::int64_t ka = std::int64_t{AreaDate(a.words[kAreaWordDate])} * 1000000 + a.words[kAreaWordTime];
+    std::int64_t kb = std::int64_t{AreaDate(b.words[kAreaWordDate])} * 1000000 + b.words[kAreaWordTime];
     return ka > kb;
   });
   for (const Entry &e : entries) {
-    std::int32_t out[65];
-    out[0] = e.position;
-    std::memcpy(out + 1, e.words, sizeof e.words);
-    out[4] = AreaDate(e.words[3]);  // the entry's date word, CCYYDDD
-    out[64] = 0;  // no comment cards
+    std::int32_t out[datafile::kEntryWords];
+    out[datafile::kEntryWordPosition] = e.position;
+    std::memcpy(out + datafile::EntryWord(0), e.words, sizeof e.words);
+    // the entry's date word, CCYYDDD
+    out[datafile::EntryWord(datafile::kAreaWordDate)] = AreaDate(e.words[datafile::kAreaWordDate]);
+    out[datafile::kEntryWordCards] = 0;  // no comment cards
     if (!posix::WriteAll(1, out, sizeof out)) return kCouldNot;
   }
   return kDone;

@@ -243,7 +243,7 @@ bool ShowImage(const std::string &local, const std::string &dataset, int frame, 
                kit::FrameLabel &label, std::string &why) {
   kit::AreaImage image;
   if (!kit::ReadAreaFile(local, image, why)) return false;
-  std::int32_t words[64];
+  std::int32_t words[datafile::kAreaDirectoryWords];
   if (!AreaDirectory(local, words)) {
     why = "not an image file";
     return false;
@@ -288,7 +288,7 @@ int PositionAtTime(const Machine &machine, const Dataset &d, int hhmm) {
   int found = 0;
   std::int64_t found_key = -1;
   for (int p : ItemPositions(machine, d)) {
-    std::int32_t words[64];
+    std::int32_t words[datafile::kAreaDirectoryWords];
     if (!ItemDirectory(machine, ItemFile(d, p), words) || words[datafile::kAreaWordTime] / 100 != hhmm) continue;
     std::int64_t key = std::int64_t{words[datafile::kAreaWordDate]} * 1000000 + words[datafile::kAreaWordTime];
     if (key > found_key) found_key = key, found = p;

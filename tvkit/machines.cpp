@@ -291,7 +291,7 @@ bool ResolveInside(const std::string &data, const std::string &path, std::string
 
 constexpr std::int32_t kAreaFormat = 4;  // an AREA directory's format word in this machine's byte order
 
-bool AreaWords(const std::int32_t (&words)[64]) {
+bool AreaWords(const std::int32_t (&words)[datafile::kAreaDirectoryWords]) {
   return words[datafile::kAreaWordValid] == 0 && words[datafile::kAreaWordFormat] == kAreaFormat;
 }
 
@@ -342,7 +342,7 @@ bool FetchFile(const Machine &machine, const std::string &relative, Scratch &scr
   return fetched;
 }
 
-bool ItemDirectory(const Machine &machine, const std::string &relative, std::int32_t (&words)[64]) {
+bool ItemDirectory(const Machine &machine, const std::string &relative, std::int32_t (&words)[datafile::kAreaDirectoryWords]) {
   std::string why;
   if (machine.ftp_url.empty()) {
     Scratch unused;
@@ -503,7 +503,7 @@ bool CopyFile(const std::string &from, const std::string &to, std::string &why, 
   return false;
 }
 
-bool AreaDirectory(const std::string &path, std::int32_t (&words)[64]) {
+bool AreaDirectory(const std::string &path, std::int32_t (&words)[datafile::kAreaDirectoryWords]) {
   posix::File file;
   return posix::OpenRegular(path.c_str(), O_RDONLY, file) == 0 &&
          posix::ReadAt(file.fd(), 0, words, sizeof words) == static_cast<ssize_t>(sizeof words) && AreaWords(words);

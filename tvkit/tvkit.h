@@ -37,6 +37,8 @@
 #include <utility>
 #include <vector>
 
+#include "host/data_files.h"
+
 namespace tvkit {
 
 // The exit statuses of every kit command: the links, `tvkit` run by hand,
@@ -119,7 +121,7 @@ class Scratch {
 // fetched whole (see FetchFile) or its directory is not an AREA file's
 // (see AreaDirectory).  An ftp machine's item comes over the run's one
 // login and only its directory is kept.
-[[nodiscard]] bool ItemDirectory(const Machine &machine, const std::string &relative, std::int32_t (&words)[64]);
+[[nodiscard]] bool ItemDirectory(const Machine &machine, const std::string &relative, std::int32_t (&words)[datafile::kAreaDirectoryWords]);
 
 // The positions of an ftp machine's dataset that its server's
 // machine-readable listing (MLSD) shows holding a file, each with its
@@ -168,7 +170,7 @@ std::string LocalData();
 // Words 0..63 of an AREA file's directory in this machine's byte order;
 // false when the file cannot be read that far, word 0 is not 0 or the
 // format word (1) is not 4 (a file of the other byte order included).
-[[nodiscard]] bool AreaDirectory(const std::string &path, std::int32_t (&words)[64]);
+[[nodiscard]] bool AreaDirectory(const std::string &path, std::int32_t (&words)[datafile::kAreaDirectoryWords]);
 
 // Makes the directories of `path` that are missing (the last part is the
 // file's own name).
