@@ -18,12 +18,13 @@
 //
 // A directory machine serves only the files that resolve, links followed,
 // inside its data directory.  An ftp machine's files are fetched by the kit
-// itself (libcurl), all of one run over one login; a transfer counts only
+// itself (its own ftp client, ftp.cpp), all of one run over one login; a
+// transfer counts only
 // when the server confirmed it and the bytes that arrived are as many as
 // the size it stated.  Files fetched from an ftp machine go to a scratch
 // directory that is removed, with what it holds, on every path.
 //
-// The kit links the host runtime (and libcurl) only.
+// The kit links the host runtime only (and zlib for its pictures).
 
 #ifndef VARNEK_TVKIT_TVKIT_H
 #define VARNEK_TVKIT_TVKIT_H
@@ -185,9 +186,11 @@ void MakeParentDirectories(const std::string &path);
 [[nodiscard]] int ReadSmallFile(const std::string &path, std::size_t most_bytes, std::string &text);
 
 // ---------------------------------------------------------------------------
-// An ftp machine (ftp.cpp).  Every transfer of a run goes through one
-// libcurl handle, which keeps the control connection of the last transfer
-// and reuses it: a command logs in once, however many files it fetches.
+// An ftp machine (ftp.cpp).  Every transfer of a run goes over one control
+// connection, kept from the first transfer to the end of the run: a
+// command logs in once, however many files it fetches (the registry and
+// the item alike).  Each connection is opened within 30 seconds and may
+// stay silent for at most 60, or the transfer fails.
 // Names are from the account's login directory: `remote` is
 // <URL path>/tavrin/data/<relative>, an absolute `relative` stays absolute.
 // The login is the account of $HOME/.netrc for the URL's host.

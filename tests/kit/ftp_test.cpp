@@ -3,7 +3,7 @@
 // server machine through its ftp URL.  The server is a small pyftpdlib
 // program run by /usr/bin/python3 (Debian package python3-pyftpdlib) on an
 // ephemeral port; the client's scripts use the system's `ftp` (Debian
-// package ftp) and the kit libcurl, both logging in with the account of
+// package ftp) and the kit its own ftp client, both logging in with the account of
 // $HOME/.netrc.  The account's
 // login directory is not the root of what the server shows, as with an
 // ordinary user account, so a path taken from the root instead of from the
@@ -457,6 +457,24 @@ TEST_F(FtpTest, ImgdirAndRasvueTimeLogInOnceAndReadOnlyListedItems) {
   r = Kit("rasvue.k", {"RTIM/G8IR", "1", "TIME=12:15:00"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(testing_support::Exists(client_home_ + "/tavrin/frames/frame0001.png"));
+  EXPECT_EQ(server_->logins(), 2);
+  EXPECT_TRUE(Entries(tmp_).empty());
+}
+
+// A command reads the machine's registry and its file over one login.
+TEST_F(FtpTest, PeektxAndRasdupLogInOnceEach) {
+  WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/G8IR AREA 1 10 RTIM/G8IR\nRTIM/VKS TEXT 1 1 VKS.TXT\n");
+  WriteFile(server_data_ + "/VKS.TXT", "VARNEK TABLE\n");
+  Image(server_data_ + "/RTIM/G8IR/AREA0003", 121500);
+  RouteRtimTo(Url());
+  ASSERT_EQ(Kit("setreg.k", {"ADD", "LOC/G8IR", "AREA", "1", "4"}).status, 0);
+
+  RunResult r = Kit("peektx.k", {"RTIM/VKS", "DEV=T", "COMPARE2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(work_ + "/COMPARE2"), "VARNEK TABLE\n");
+  EXPECT_EQ(server_->logins(), 1);
+  r = Kit("rasdup.k", {"RTIM/G8IR.3", "LOC/G8IR.1"});
+  EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(server_->logins(), 2);
   EXPECT_TRUE(Entries(tmp_).empty());
 }
