@@ -467,6 +467,14 @@ long Switches(pid_t pid) {
   return found == 2 ? total : -1;
 }
 
+// The state letter of process `pid` (S sleeping, R running ...); 0 when it
+// is gone.
+char State(pid_t pid) {
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t paren = stat.rfind(')');
+  return paren == std::string::npos || paren + 2 >= stat.size() ? 0 : stat[paren + 2];
+}
+
 TEST_F(KitCommandTest, WaitcapSleepsUntilItsCommandEnds) {
   // The command says it runs through one pipe and ends when the test
   // writes to another; meanwhile WAITCAP must not wake at all (a look at
@@ -495,6 +503,8 @@ TEST_F(KitCommandTest, WaitcapSleepsUntilItsCommandEnds) {
   // Opening the pipe waits for the command to open its end.
   std::string said = ReadFile(started);
   EXPECT_EQ(said, "go\n");
+  // Once WAITCAP is asleep (a busy machine may not have run it that far).
+  for (int i = 0; i < 1000 && State(pid) != 'S'; ++i) usleep(10 * 1000);
   const long before = Switches(pid);
   usleep(300 * 1000);
   const long after = Switches(pid);
