@@ -17,10 +17,12 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <bitset>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -178,6 +180,42 @@ void ShutControl() {
         peer.sin_port == control_peer.sin_port)
       (void)::shutdown(fd, SHUT_RDWR);
   }
+}
+
+// The descriptors that hold a connection to an IPv4 or IPv6 peer.
+std::bitset<1024> Connected() {
+  std::bitset<1024> connected;
+  // One poll tells the open descriptors (the others are POLLNVAL).
+  static pollfd fds[1024];
+  for (int fd = 0; fd < 1024; ++fd) fds[fd] = {fd, 0, 0};
+  if (::poll(fds, 1024, 0) < 0) {
+    for (pollfd &p : fds) p.revents = 0;
+  }
+  for (int fd = 0; fd < 1024; ++fd) {
+    if (fds[fd].revents & POLLNVAL) continue;
+    sockaddr_storage peer = {};
+    socklen_t length = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0 &&
+        (peer.ss_family == AF_INET || peer.ss_family == AF_INET6))
+      connected.set(static_cast<std::size_t>(fd));
+  }
+  return connected;
+}
+
+// Whether the connections made since `before` (the data connection ftplib
+// opened) go to the server's own host.  ftplib connects to the address a
+// 227 reply names; data from any other host is not taken.
+bool DataFromServerHost(const std::bitset<1024> &before) {
+  const std::bitset<1024> now = Connected() & ~before;
+  for (int fd = 0; fd < 1024; ++fd) {
+    if (!now.test(static_cast<std::size_t>(fd))) continue;
+    sockaddr_storage peer = {};
+    socklen_t length = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) != 0) return false;
+    const auto &in = reinterpret_cast<const sockaddr_in &>(peer);
+    if (peer.ss_family != AF_INET || in.sin_addr.s_addr != control_peer.sin_addr.s_addr) return false;
+  }
+  return true;
 }
 
 // Whether a connection is being opened (a socket in SYN-SENT).
@@ -493,6 +531,7 @@ bool Transfer(const Machine &machine, const std::string &relative, bool listing,
       return why = "cannot fetch " + what + ": it holds more than " + std::to_string(most) + " bytes", false;
   }
   netbuf *data = nullptr;
+  const std::bitset<1024> connected = Connected();
   {
     Bound bound(kSilentMs, kConnectMs);  // the data connection's connect among its waits
     session.Clear();
@@ -513,6 +552,11 @@ bool Transfer(const Machine &machine, const std::string &relative, bool listing,
       }
       return false;
     }
+  }
+  if (!DataFromServerHost(connected)) {
+    why = "cannot fetch " + what + ": no data connection: the server named another host for it";
+    session.Drop();
+    return false;
   }
   const std::string said = session.Last();
   if (!listing && stated < 0) {
