@@ -1,4 +1,4 @@
-// Fuzz target: an ftp server's machine-readable listing (MLSD), as any
+// Fuzz target: an ftp server's name listing (NLST), as any
 // server may send it.  Whatever it holds, every file read from it has a
 // name of one line and a modification time of 14 digits or none.
 

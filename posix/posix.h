@@ -317,7 +317,9 @@ class SignalRelay {
 
 // RunAndWait with a time limit: a program that has not ended after
 // `seconds` is killed (SIGKILL), together with the processes it started
-// (it runs in a process group of its own).  0 with its wait status in *wait_status;
+// (it runs in a process group of its own).  The wait is the kernel's (a
+// process descriptor that turns readable when the program ends), not a
+// look every few milliseconds.  0 with its wait status in *wait_status;
 // 1 when it was killed for the limit; -1 with errno set when it could not
 // be started.
 [[nodiscard]] int RunWithLimit(const char *path, char *const argv[], int seconds, int *wait_status);

@@ -18,12 +18,13 @@
 //
 // A directory machine serves only the files that resolve, links followed,
 // inside its data directory.  An ftp machine's files are fetched by the kit
-// itself (libcurl), all of one run over one login; a transfer counts only
-// when the server confirmed it and the bytes that arrived are as many as
-// the size it stated.  Files fetched from an ftp machine go to a scratch
+// itself (through ftplib, ftp.cpp), all of one run over one login; a
+// transfer counts only when the server confirmed it and the bytes that
+// arrived are as many as the size it stated.  Files fetched from an ftp machine go to a scratch
 // directory that is removed, with what it holds, on every path.
 //
-// The kit links the host runtime (and libcurl) only.
+// The kit links the host runtime only (and zlib for its pictures, ftplib
+// for ftp machines).
 
 #ifndef VARNEK_TVKIT_TVKIT_H
 #define VARNEK_TVKIT_TVKIT_H
@@ -123,10 +124,11 @@ class Scratch {
 // login and only its directory is kept.
 [[nodiscard]] bool ItemDirectory(const Machine &machine, const std::string &relative, std::int32_t (&words)[datafile::kAreaDirectoryWords]);
 
-// The positions of an ftp machine's dataset that its server's
-// machine-readable listing (MLSD) shows holding a file, each with its
-// modification time (YYYYMMDDHHMMSS, UTC), in position order; false when
-// the server gives no listing.
+// The positions of an ftp machine's dataset whose file its server's name
+// listing (NLST) shows, each with its modification time (MDTM:
+// YYYYMMDDHHMMSS, UTC; "" when the server gives none), in position order;
+// a name the server gives no time for as it has no such file (550: a
+// directory, say) is left out.  false when the server gives no listing.
 [[nodiscard]] bool ListedPositions(const Machine &machine, const Dataset &dataset,
                                    std::vector<std::pair<int, std::string>> &held);
 
@@ -141,9 +143,9 @@ std::vector<int> ItemPositions(const Machine &machine, const Dataset &dataset);
 std::string ItemFile(const Dataset &dataset, int position);
 
 // The newest item of a dataset: the position whose file was written last
-// (a local machine, or an ftp machine by its server's MLSD listing; the
-// last position when the server gives none); 0 when no position holds a
-// file.
+// (a local machine, or an ftp machine by the times its server gives the
+// files its listing names; the last position when it gives no listing); 0
+// when no position holds a file.
 int NewestPosition(const Machine &machine, const Dataset &dataset);
 
 // A dataset name GROUP/DESCRIPTOR of letters, digits and _-. (the
@@ -187,9 +189,12 @@ void MakeParentDirectories(const std::string &path);
 [[nodiscard]] int ReadSmallFile(const std::string &path, std::size_t most_bytes, std::string &text);
 
 // ---------------------------------------------------------------------------
-// An ftp machine (ftp.cpp).  Every transfer of a run goes through one
-// libcurl handle, which keeps the control connection of the last transfer
-// and reuses it: a command logs in once, however many files it fetches.
+// An ftp machine (ftp.cpp).  Every transfer of a run goes over one control
+// connection, kept from the first transfer to the end of the run: a
+// command logs in once, however many files it fetches (the registry and
+// the item alike).  Each connection is opened within 30 seconds and may
+// stay silent for at most 60, or the transfer fails.  ftplib speaks the
+// protocol (passive mode, IPv4).
 // Names are from the account's login directory: `remote` is
 // <URL path>/tavrin/data/<relative>, an absolute `relative` stays absolute.
 // The login is the account of $HOME/.netrc for the URL's host.
@@ -203,22 +208,22 @@ void MakeParentDirectories(const std::string &path);
 [[nodiscard]] bool FtpFetch(const Machine &machine, const std::string &relative, std::uint64_t most_bytes,
                             const std::function<bool(const char *, std::size_t)> &sink, std::string &why);
 
-// A file of a machine-readable listing.
+// A file of a directory's listing.
 struct ListedFile {
   std::string name;      // the file's name in its directory
   std::string modified;  // YYYYMMDDHHMMSS (UTC), or "" when not given
 };
 
-// The files (not directories) of directory `relative` of an ftp machine,
-// by its server's machine-readable listing (MLSD).  false with `why` when
-// the server gives none.
+// The names in directory `relative` of an ftp machine, by its server's
+// name listing (NLST; no times).  false with `why` when the server gives
+// none.
 [[nodiscard]] bool FtpListing(const Machine &machine, const std::string &relative, std::vector<ListedFile> &files,
                               std::string &why);
 
-// The files of an MLSD listing's text: lines "fact=value;...; name" (CR LF
-// or LF ended); a line of type other than file, or without a name, is
-// skipped; a modify fact that is not 14 digits (fractions dropped) gives
-// "".  Appends to `files`.
+// The files of a name listing's text: one name a line (CR LF or LF
+// ended), the part after its last '/' (a server may give the directory
+// asked for before each); an empty name, "." and "..", and a name holding
+// a carriage return are skipped; no times.  Appends to `files`.
 void ParseListing(std::string_view text, std::vector<ListedFile> &files);
 
 // The command line's checks: the keywords typed are among `keywords` (and

@@ -8,10 +8,12 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -448,6 +450,70 @@ TEST_F(KitCommandTest, WaitcapReturnsTheStatusOrStopsACommandPastItsLimit) {
   EXPECT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("BLOCKS did not end within 1 seconds"), std::string::npos) << r.err;
+}
+
+// The times process `pid` has given up the processor ("voluntary" and
+// "nonvoluntary" context switches together); -1 when it is gone.
+long Switches(pid_t pid) {
+  std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+  long total = 0;
+  int found = 0;
+  for (const char *key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
+    std::size_t at = status.find(std::string("\n") + key);
+    if (at == std::string::npos) continue;
+    total += std::atol(status.c_str() + at + 1 + std::strlen(key));
+    ++found;
+  }
+  return found == 2 ? total : -1;
+}
+
+// The state letter of process `pid` (S sleeping, R running ...); 0 when it
+// is gone.
+char State(pid_t pid) {
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t paren = stat.rfind(')');
+  return paren == std::string::npos || paren + 2 >= stat.size() ? 0 : stat[paren + 2];
+}
+
+TEST_F(KitCommandTest, WaitcapSleepsUntilItsCommandEnds) {
+  // The command says it runs through one pipe and ends when the test
+  // writes to another; meanwhile WAITCAP must not wake at all (a look at
+  // its child every few milliseconds would).
+  const std::string started = home_ / "started", release = home_ / "release";
+  ASSERT_EQ(mkfifo(started.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(release.c_str(), 0600), 0);
+  WriteFile(home_ / "holds.k", "#!/bin/sh\necho go > \"$HOME/started\"\nexec cat \"$HOME/release\" > /dev/null\n");
+  ASSERT_EQ(chmod((home_ / "holds.k").c_str(), 0755), 0);
+  std::vector<std::string> environment;
+  for (const auto &[key, value] : Env())
+    if (value) environment.push_back(key + "=" + *value);
+  std::vector<char *> envp;
+  for (std::string &e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const std::string waitcap = kKitBin + "/waitcap.k";
+  char blank[] = " ", line[] = "WAITCAP 30 HOLDS";
+  char *argv[] = {blank, line, nullptr};
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (chdir(home_.path().c_str()) != 0) _exit(126);
+    execve(waitcap.c_str(), argv, envp.data());
+    _exit(127);
+  }
+  // Opening the pipe waits for the command to open its end.
+  std::string said = ReadFile(started);
+  EXPECT_EQ(said, "go\n");
+  // Once WAITCAP is asleep (a busy machine may not have run it that far).
+  for (int i = 0; i < 1000 && State(pid) != 'S'; ++i) usleep(10 * 1000);
+  const long before = Switches(pid);
+  usleep(300 * 1000);
+  const long after = Switches(pid);
+  EXPECT_GE(before, 0);
+  EXPECT_EQ(after, before) << "WAITCAP woke while its command ran";
+  WriteFile(release, "end\n");  // the command ends, and WAITCAP with it
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // Whether process `pid` has ended (gone, or a zombie not yet reaped).

@@ -3,8 +3,8 @@
 // server machine through its ftp URL.  The server is a small pyftpdlib
 // program run by /usr/bin/python3 (Debian package python3-pyftpdlib) on an
 // ephemeral port; the client's scripts use the system's `ftp` (Debian
-// package ftp) and the kit libcurl, both logging in with the account of
-// $HOME/.netrc.  The account's
+// package ftp) and the kit ftplib (Debian libftp-dev), both logging in with
+// the account of $HOME/.netrc.  The account's
 // login directory is not the root of what the server shows, as with an
 // ordinary user account, so a path taken from the root instead of from the
 // login directory shows up as a missing file.
@@ -66,7 +66,10 @@ EnvChanges PinnedEnv(const std::string &home) {
 // whose login directory is kLogin, and writes a line to the file `logins`
 // at each login.  The files named after it are cut: the server sends the
 // first half and replies 426, as one whose connection broke would (its
-// SIZE still states the whole).  It prints the port once it listens, and
+// SIZE still states the whole).  With --no-size it answers no SIZE and
+// states each file's size in its 150 reply instead; with --drop=NAME it
+// closes the control connection when asked the size of NAME.  It prints
+// the port once it listens, and
 // ends when its standard input reaches end of file, so that it cannot
 // outlive this process.
 constexpr const char *kServerScript = R"(import io, logging, os, sys, threading
@@ -76,7 +79,10 @@ from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 logging.basicConfig(level=logging.ERROR)
 root, login, user, password, logins = sys.argv[1:6]
-cut = set(sys.argv[6:])
+options = [a for a in sys.argv[6:] if a.startswith("--")]
+cut = set(a for a in sys.argv[6:] if not a.startswith("--"))
+no_size = "--no-size" in options
+drop = set(a[len("--drop="):] for a in options if a.startswith("--drop="))
 def is_cut(name):
     return os.path.basename(name) in cut
 class CutFS(AbstractedFS):
@@ -105,6 +111,21 @@ class Handler(FTPHandler):
         self.fs.cwd = login
         with open(logins, "a") as f:
             f.write(username + "\n")
+    def ftp_SIZE(self, path):
+        if os.path.basename(path) in drop:
+            self.close()
+        elif no_size:
+            self.respond("502 Command not implemented.")
+        else:
+            FTPHandler.ftp_SIZE(self, path)
+    def ftp_RETR(self, file):
+        self.stated = os.path.getsize(file) if no_size and os.path.isfile(file) else None
+        return FTPHandler.ftp_RETR(self, file)
+    def respond(self, resp, logfun=logging.debug):
+        if getattr(self, "stated", None) is not None and resp[:4] in ("125 ", "150 "):
+            resp = "150 Opening BINARY mode data connection for file (%d bytes)." % self.stated
+            self.stated = None
+        FTPHandler.respond(self, resp, logfun)
 Handler.authorizer = authorizer
 server = FTPServer(("127.0.0.1", 0), Handler)
 sys.stdout.write("%d\n" % server.socket.getsockname()[1])
@@ -458,6 +479,75 @@ TEST_F(FtpTest, ImgdirAndRasvueTimeLogInOnceAndReadOnlyListedItems) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(testing_support::Exists(client_home_ + "/tavrin/frames/frame0001.png"));
   EXPECT_EQ(server_->logins(), 2);
+  EXPECT_TRUE(Entries(tmp_).empty());
+}
+
+// A command reads the machine's registry and its file over one login.
+TEST_F(FtpTest, PeektxAndRasdupLogInOnceEach) {
+  WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/G8IR AREA 1 10 RTIM/G8IR\nRTIM/VKS TEXT 1 1 VKS.TXT\n");
+  WriteFile(server_data_ + "/VKS.TXT", "VARNEK TABLE\n");
+  Image(server_data_ + "/RTIM/G8IR/AREA0003", 121500);
+  RouteRtimTo(Url());
+  ASSERT_EQ(Kit("setreg.k", {"ADD", "LOC/G8IR", "AREA", "1", "4"}).status, 0);
+
+  RunResult r = Kit("peektx.k", {"RTIM/VKS", "DEV=T", "COMPARE2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(work_ + "/COMPARE2"), "VARNEK TABLE\n");
+  EXPECT_EQ(server_->logins(), 1);
+  r = Kit("rasdup.k", {"RTIM/G8IR.3", "LOC/G8IR.1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(server_->logins(), 2);
+  EXPECT_TRUE(Entries(tmp_).empty());
+}
+
+// A server that closes the control connection in the middle of a command:
+// the command fails with a message, not by a signal, and keeps nothing.
+class FtpDropTest : public FtpTest {
+ protected:
+  FtpDropTest() { cut_ = {"--drop=AREA0003"}; }
+};
+
+TEST_F(FtpDropTest, RasdupFailsWhenTheServerClosesTheConnection) {
+  WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/G8IR AREA 1 10 RTIM/G8IR\n");
+  Image(server_data_ + "/RTIM/G8IR/AREA0003", 121500);
+  RouteRtimTo(Url());
+  ASSERT_EQ(Kit("setreg.k", {"ADD", "LOC/G8IR", "AREA", "1", "4"}).status, 0);
+
+  RunResult r = Kit("rasdup.k", {"RTIM/G8IR.3", "LOC/G8IR.1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("RTIM/G8IR/AREA0003 from " + Url() + ": the server closed the connection"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(testing_support::Exists(client_data_ + "/LOC/G8IR/AREA0001"));
+  EXPECT_TRUE(Entries(tmp_).empty());
+}
+
+// A server without SIZE that states the size in its 150 reply: that size
+// is the one that must arrive, and one past the limit is refused.
+class FtpStatedTest : public FtpTest {
+ protected:
+  FtpStatedTest() { cut_ = {"--no-size", "AREA0003"}; }
+};
+
+TEST_F(FtpStatedTest, TheSizeOfThe150ReplyMustArrive) {
+  WriteFile(server_data_ + "/DATASETS.TXT",
+            "RTIM/G8IR AREA 1 10 RTIM/G8IR\nRTIM/BIG TEXT 1 1 BIG.TXT\n");
+  Image(server_data_ + "/RTIM/G8IR/AREA0003", 121500);
+  Image(server_data_ + "/RTIM/G8IR/AREA0004", 124500);
+  WriteFile(server_data_ + "/BIG.TXT", std::string((1u << 20) + 1, 'b'));
+  RouteRtimTo(Url());
+  ASSERT_EQ(Kit("setreg.k", {"ADD", "LOC/G8IR", "AREA", "1", "4"}).status, 0);
+
+  RunResult r = Kit("rasdup.k", {"RTIM/G8IR.4", "LOC/G8IR.2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(SameBytes(client_data_ + "/LOC/G8IR/AREA0002", server_data_ + "/RTIM/G8IR/AREA0004"));
+  r = Kit("rasdup.k", {"RTIM/G8IR.3", "LOC/G8IR.1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("512 of the 1024 bytes the server stated arrived"), std::string::npos) << r.err;
+  EXPECT_FALSE(testing_support::Exists(client_data_ + "/LOC/G8IR/AREA0001"));
+  r = Kit("peektx.k", {"RTIM/BIG", "DEV=T", "COMPARE2"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("it holds more than 1048576 bytes"), std::string::npos) << r.err;
+  EXPECT_FALSE(testing_support::Exists(work_ + "/COMPARE2"));
   EXPECT_TRUE(Entries(tmp_).empty());
 }
 

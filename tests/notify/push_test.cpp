@@ -157,6 +157,12 @@ class PushTest : public CycleTest {
   void StartLoop(const char *minutes) {
     loop_ = StartVkc({"BG", minutes}, dir_ / "loop.out");
     ASSERT_TRUE(CommandStarts(10000));  // its first pass's fetch
+    // Its first pass over and its helper listening (said after the pass):
+    // nothing of that pass can see what the test does next.
+    for (int waited = 0; ReadFile(dir_ / "loop.out").find("Listening to ") == std::string::npos; waited += 10) {
+      ASSERT_LT(waited, 20000) << "the loop's helper never listened\n" << ReadFile(dir_ / "loop.out");
+      ::usleep(10000);
+    }
   }
   void Publish(const std::string &topic, const std::string &payload) {
     notify::Connection c;
