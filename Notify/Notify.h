@@ -91,6 +91,10 @@ struct Item {
   int file_time = 0;
 };
 
+// Whether a group, descriptor or position can be a topic level and a word
+// of a data_id: 1 to 31 letters, digits and "_-.".
+[[nodiscard]] bool TopicWord(std::string_view text);
+
 // The topic an item is announced under: <prefix>/<group>/<descriptor>.
 std::string Topic(std::string_view prefix, std::string_view group, std::string_view descriptor);
 

@@ -36,16 +36,6 @@ bool Printable(std::string_view text) {
   return !text.empty();
 }
 
-// A group of letters, digits and "_-.", as the records hold them.
-bool PlainWord(std::string_view text) {
-  if (text.empty() || text.size() > 31) return false;
-  for (char c : text)
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-          c == '.'))
-      return false;
-  return true;
-}
-
 // mqtt://host[:port] or mqtts://host[:port], the host a name or address.
 bool BrokerUrl(std::string_view url) {
   std::string_view rest;
@@ -157,7 +147,7 @@ int ParseClientConfig(std::string_view text, ClientConfig &config, std::string &
       if (words.size() < 4 || words[words.size() - 2] != "prefix" || !Prefix(words.back()))
         return problem = "group wants GROUP... prefix PREFIX", false;
       for (std::size_t i = 1; i + 2 < words.size(); ++i) {
-        if (!PlainWord(words[i])) return problem = "group " + std::string(words[i].substr(0, 32)) + " is not a word", false;
+        if (!TopicWord(words[i])) return problem = "group " + std::string(words[i].substr(0, 32)) + " is not a word", false;
         for (const Route &r : config.routes)
           if (r.group == words[i]) return problem = "group " + std::string(words[i]) + " is given twice", false;
         config.routes.push_back(Route{std::string(words[i]), config.brokers.size() - 1, std::string(words.back())});
@@ -197,6 +187,16 @@ int ReadConfigFile(const char *path, std::string &text, std::string &why) {
   }
   text.resize(static_cast<std::size_t>(got));
   return kOk;
+}
+
+// A group of letters, digits and "_-.", as the records hold them.
+bool TopicWord(std::string_view text) {
+  if (text.empty() || text.size() > 31) return false;
+  for (char c : text)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+          c == '.'))
+      return false;
+  return true;
 }
 
 }  // namespace notify

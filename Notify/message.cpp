@@ -42,16 +42,6 @@ std::string Rfc3339(int date, int time) {
   return Rfc3339(seconds);
 }
 
-// A group, descriptor or position word of a data_id.
-bool PlainWord(std::string_view text) {
-  if (text.empty() || text.size() > 31) return false;
-  for (char c : text)
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-          c == '.'))
-      return false;
-  return true;
-}
-
 // The deepest nesting of arrays and objects in a JSON text (strings
 // skipped), counted before the text is parsed at all.
 int Depth(std::string_view text) {
@@ -150,7 +140,7 @@ int ParseAnnouncement(std::string_view payload, Item &item, std::string &why) {
                    position = text.substr(last + 1);
   int number = 0;
   auto [end, ec] = std::from_chars(position.data(), position.data() + position.size(), number);
-  if (!PlainWord(group) || !PlainWord(descriptor) || ec != std::errc() || end != position.data() + position.size() ||
+  if (!TopicWord(group) || !TopicWord(descriptor) || ec != std::errc() || end != position.data() + position.size() ||
       number < 0)
     return why = "data_id is not group/descriptor/position", kFailed;
   item.group = std::string(group);
@@ -178,7 +168,7 @@ bool ParseItemArgument(std::string_view text, Item &item) {
     if (slash == std::string_view::npos) break;
     text.remove_prefix(slash + 1);
   }
-  if (parts.size() != 8 || !PlainWord(parts[0]) || !PlainWord(parts[1]) || !PlainWord(parts[2])) return false;
+  if (parts.size() != 8 || !TopicWord(parts[0]) || !TopicWord(parts[1]) || !TopicWord(parts[2])) return false;
   int *numbers[] = {&item.position, &item.data_date, &item.data_time, &item.file_date, &item.file_time};
   for (int i = 0; i < 5; ++i) {
     std::string_view p = parts[static_cast<std::size_t>(i) + 3];

@@ -52,13 +52,7 @@ bool ItemOf(const ServerRec &rec, notify::Item &item) {
     default:
       return false;
   }
-  for (const std::string *word : {&item.group, &item.descriptor}) {
-    if (word->empty() || word->size() > 31) return false;
-    for (char c : *word)
-      if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-            c == '.'))
-        return false;
-  }
+  if (!notify::TopicWord(item.group) || !notify::TopicWord(item.descriptor)) return false;
   return true;
 }
 
