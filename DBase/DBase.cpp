@@ -79,17 +79,4 @@ int DBRewrite(DBase *DB, int Rec, void *Data, const std::function<bool(void *Dat
 
 int DBClose(DBase *DB) { return DB ? RAClose(&DB->File) : -1; }
 
-DBase::~DBase() { (void)Close(); }
-
-DBase::DBase(DBase &&other) noexcept : File(other.File) { other.File.fp = nullptr; }
-
-DBase &DBase::operator=(DBase &&other) noexcept {
-  if (this != &other) {
-    (void)Close();
-    File = other.File;
-    other.File.fp = nullptr;
-  }
-  return *this;
-}
-
 int DBase::Close() { return File.fp ? RAClose(&File) : 0; }

@@ -26,11 +26,6 @@ struct DBase {
   RA File{};  // fp null until opened
 
   DBase() = default;
-  ~DBase();
-  DBase(DBase &&other) noexcept;
-  DBase &operator=(DBase &&other) noexcept;
-  DBase(const DBase &) = delete;
-  DBase &operator=(const DBase &) = delete;
 
   // Closes the file: 0, or -1 when the close fails; 0 when none is open.
   [[nodiscard]] int Close();

@@ -167,28 +167,28 @@ void Print_Usage_Message(int *ReturnCode);
 [[nodiscard]] int Is_A_Number(const char *Input_Total_Records);
 
 // One entry as a screen line / as a text-file line.
-void Display_Logfile_Record(LOGFILE_TYPE Logfile);
-void Write_Textfile_Record(LOGFILE_TYPE Logfile, const char *Textfile, std::FILE *Textfile_ptr);
+void Display_Logfile_Record(LOGFILE_TYPE &Logfile);
+void Write_Textfile_Record(LOGFILE_TYPE &Logfile, const char *Textfile, std::FILE *Textfile_ptr);
 
 // Listings and searches: a newline, the matching entries as screen lines in
 // time order, then "\nDone.\n".  Each returns 0.
-[[nodiscard]] int Display_Whole_Logfile(LOGFILE_TYPE Logfile);
-[[nodiscard]] int Search_Text_in_Logfile(LOGFILE_TYPE Logfile, const char *User_Text);
-[[nodiscard]] int Search_Date_in_Logfile(LOGFILE_TYPE Logfile, int Date);
-[[nodiscard]] int Search_Status_in_Logfile(LOGFILE_TYPE Logfile, const char *Status);
-[[nodiscard]] int Display_Last_Records(LOGFILE_TYPE Logfile, int Total_Records);
+[[nodiscard]] int Display_Whole_Logfile(LOGFILE_TYPE &Logfile);
+[[nodiscard]] int Search_Text_in_Logfile(LOGFILE_TYPE &Logfile, const char *User_Text);
+[[nodiscard]] int Search_Date_in_Logfile(LOGFILE_TYPE &Logfile, int Date);
+[[nodiscard]] int Search_Status_in_Logfile(LOGFILE_TYPE &Logfile, const char *Status);
+[[nodiscard]] int Display_Last_Records(LOGFILE_TYPE &Logfile, int Total_Records);
 
 // Copies every entry in time order to the text file `Textfile` (created or
 // truncated), with the messages "\nCreating a text file - %s\n", "\nDone."
 // and "\n\nTotal records copied: %d\n\n".  1 after printing
 // "Cannot create text file %s\n" when the file cannot be created; nothing is
 // written then.
-[[nodiscard]] int Copy_Logfile_to_Textfile(LOGFILE_TYPE Logfile, const char *Textfile);
+[[nodiscard]] int Copy_Logfile_to_Textfile(LOGFILE_TYPE &Logfile, const char *Textfile);
 
 // The same copy into a file the program generates for itself (PRINTLOG):
 // written whole under a temporary name and renamed, so a link of that name
 // is replaced, never written through, and the old file stays whole until
 // the new one is.  Same messages and results.
-[[nodiscard]] int Copy_Logfile_to_New_Textfile(LOGFILE_TYPE Logfile, const char *Textfile);
+[[nodiscard]] int Copy_Logfile_to_New_Textfile(LOGFILE_TYPE &Logfile, const char *Textfile);
 
 #endif  // VARNEK_LOGFILE_LOGFILE_H

@@ -28,7 +28,7 @@ void ScanInTimeOrder(LOGFILE_TYPE &log, Show show) {
 }
 
 template <typename Match>
-int DisplayMatching(LOGFILE_TYPE log, Match match) {
+int DisplayMatching(LOGFILE_TYPE &log, Match match) {
   std::printf("\n");
   ScanInTimeOrder(log, [&](LOGFILE_TYPE &l) {
     if (match(l.Record)) Display_Logfile_Record(l);
@@ -95,38 +95,38 @@ int Is_A_Number(const char *Input_Total_Records) {
   return 0;
 }
 
-void Display_Logfile_Record(LOGFILE_TYPE Logfile) {
+void Display_Logfile_Record(LOGFILE_TYPE &Logfile) {
   const RECORD_TYPE &r = Logfile.Record;
   std::printf("%4.4d.%3.3d %2.2d:%2.2d:%2.2dZ %12s  %12s  %s  %s\n", r.Date.Year, r.Date.Julian_Date,
               r.Date.Hour, r.Date.Minute, r.Date.Second, r.ProgramName, r.Function, r.Status, r.Comment);
 }
 
-void Write_Textfile_Record(LOGFILE_TYPE Logfile, const char *, std::FILE *Textfile_ptr) {
+void Write_Textfile_Record(LOGFILE_TYPE &Logfile, const char *, std::FILE *Textfile_ptr) {
   const RECORD_TYPE &r = Logfile.Record;
   std::fprintf(Textfile_ptr, "%4.4d.%3.3d %2.2d:%2.2d:%2.2dZ %s  %s  %s  %s\n", r.Date.Year,
                r.Date.Julian_Date, r.Date.Hour, r.Date.Minute, r.Date.Second, r.ProgramName, r.Function,
                r.Status, r.Comment);
 }
 
-int Display_Whole_Logfile(LOGFILE_TYPE Logfile) {
+int Display_Whole_Logfile(LOGFILE_TYPE &Logfile) {
   return DisplayMatching(Logfile, [](const RECORD_TYPE &) { return true; });
 }
 
-int Search_Text_in_Logfile(LOGFILE_TYPE Logfile, const char *User_Text) {
+int Search_Text_in_Logfile(LOGFILE_TYPE &Logfile, const char *User_Text) {
   const char *text = User_Text ? User_Text : "";
   return DisplayMatching(Logfile, [text](const RECORD_TYPE &r) { return std::strstr(r.Comment, text) != nullptr; });
 }
 
-int Search_Date_in_Logfile(LOGFILE_TYPE Logfile, int Date) {
+int Search_Date_in_Logfile(LOGFILE_TYPE &Logfile, int Date) {
   return DisplayMatching(Logfile, [Date](const RECORD_TYPE &r) { return r.Date.Julian_Date == Date; });
 }
 
-int Search_Status_in_Logfile(LOGFILE_TYPE Logfile, const char *Status) {
+int Search_Status_in_Logfile(LOGFILE_TYPE &Logfile, const char *Status) {
   const char *status = Status ? Status : "";
   return DisplayMatching(Logfile, [status](const RECORD_TYPE &r) { return std::strcmp(r.Status, status) == 0; });
 }
 
-int Display_Last_Records(LOGFILE_TYPE Logfile, int Total_Records) {
+int Display_Last_Records(LOGFILE_TYPE &Logfile, int Total_Records) {
   const int p = Logfile.Block.Current_Record;
   const int k = Logfile.Block.Log_Record_Count;
   const int n = Total_Records;
@@ -167,7 +167,7 @@ void PrintCopied(const char *Textfile, int count) {
 
 }  // namespace
 
-int Copy_Logfile_to_New_Textfile(LOGFILE_TYPE Logfile, const char *Textfile) {
+int Copy_Logfile_to_New_Textfile(LOGFILE_TYPE &Logfile, const char *Textfile) {
   int count = 0;
   int rc = !Textfile || !*Textfile ? ENOENT
                                    : posix::ReplaceFile(
@@ -187,7 +187,7 @@ int Copy_Logfile_to_New_Textfile(LOGFILE_TYPE Logfile, const char *Textfile) {
   return 0;
 }
 
-int Copy_Logfile_to_Textfile(LOGFILE_TYPE Logfile, const char *Textfile) {
+int Copy_Logfile_to_Textfile(LOGFILE_TYPE &Logfile, const char *Textfile) {
   posix::File file;
   std::FILE *out = nullptr;
   if (Textfile && posix::CreateTruncate(Textfile, file) == 0 && (out = fdopen(file.fd(), "w"))) (void)file.Release();

@@ -170,8 +170,7 @@ int Update_Logfile(LOGFILE_TYPE *Logfile) {
 int AppendLogEntry(const char *Filename, const char *ProgramName, const char *Function, const char *Status,
                    const char *Comment, LogWriteNote &note) {
   note = LogWriteNote{};
-  LOGFILE_TYPE log;
-  std::memset(&log, 0, sizeof log);
+  LOGFILE_TYPE log{};
   RECORD_TYPE &entry = log.Record;
   if (!Filename || std::strlen(Filename) > static_cast<std::size_t>(kLogFileNameMax) || !ProgramName ||
       !Function || !Status || !Comment || HasControlCharacter(Comment) ||

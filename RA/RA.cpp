@@ -59,7 +59,7 @@ namespace {
 
 int OpenWithMode(RA *File, const char *FileName, const char *LockFile, bool writable) {
   if (!File) return 1;
-  File->fp = nullptr;
+  *File = RA{};  // a handle opened again lets go of the file it held
   if (!FileName) return 1;
   int error = 0;
   std::FILE *fp = posix::OpenRegularStream(FileName, writable, &error);
@@ -98,6 +98,31 @@ int RAClose(RA *File) {
   int rc = std::fclose(File->fp);
   File->fp = nullptr;
   return rc == 0 ? 0 : -1;
+}
+
+RA::~RA() {
+  if (fp) (void)std::fclose(fp);
+}
+
+RA::RA(RA &&other) noexcept
+    : fp(other.fp), HeaderSize(other.HeaderSize), BlockSize(other.BlockSize), RecSize(other.RecSize),
+      NRecords(other.NRecords) {
+  std::memcpy(LockFile, other.LockFile, sizeof LockFile);
+  other.fp = nullptr;
+}
+
+RA &RA::operator=(RA &&other) noexcept {
+  if (this != &other) {
+    if (fp) (void)std::fclose(fp);
+    fp = other.fp;
+    HeaderSize = other.HeaderSize;
+    BlockSize = other.BlockSize;
+    RecSize = other.RecSize;
+    NRecords = other.NRecords;
+    std::memcpy(LockFile, other.LockFile, sizeof LockFile);
+    other.fp = nullptr;
+  }
+  return *this;
 }
 
 int RAReadRec(const RA *File, int Pointer, void *Rec) {

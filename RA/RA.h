@@ -27,16 +27,24 @@
 
 inline constexpr int kRAHeaderSize = 12;
 
-// The handle of an open file.  It does not own the stream (the log's
-// functions hand it on by value); DBase is the owning handle of a record
-// file.
+// The handle of an open file, owned: the stream is closed when the handle
+// goes away, on every path.  RAClose closes it earlier and gives the
+// close's status, which the destructor cannot.  Moving hands the open file
+// on; a handle is never copied.
 struct RA {
-  std::FILE *fp;       // the open stream (unbuffered, read/write); null when not open
-  int HeaderSize;      // 12 once opened
-  int BlockSize;       // copied from the header at open
-  int RecSize;
-  int NRecords;
-  char LockFile[80];   // name given at open, only stored
+  std::FILE *fp = nullptr;  // the open stream (unbuffered, read/write); null when not open
+  int HeaderSize = 0;       // 12 once opened
+  int BlockSize = 0;        // copied from the header at open
+  int RecSize = 0;
+  int NRecords = 0;
+  char LockFile[80] = {};   // name given at open, only stored
+
+  RA() = default;
+  ~RA();
+  RA(RA &&other) noexcept;
+  RA &operator=(RA &&other) noexcept;
+  RA(const RA &) = delete;
+  RA &operator=(const RA &) = delete;
 };
 
 // Creates `FileName` anew with the header, BlockSize zero bytes and NRecords

@@ -1,5 +1,6 @@
 // Record files: layout, slot arithmetic, and locks across processes.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -88,6 +89,34 @@ TEST(RecordFiles, BlockSitsBeforeTheSlots) {
   EXPECT_EQ(stored[1], 9);
   EXPECT_EQ(bytes.substr(20 + 240, 240), std::string(240, 'r'));
   EXPECT_EQ(bytes.substr(20, 240), std::string(240, '\0'));
+}
+
+// A handle closes its file when it goes away, a moved one hands it on, and
+// one opened again lets go of the file it held.
+TEST(RecordFiles, HandlesCloseTheirFilesOnEveryPath) {
+  TempDir dir;
+  ASSERT_EQ(RAInit((dir / "f").c_str(), 0, 16, 2), 0);
+  ASSERT_EQ(RAInit((dir / "g").c_str(), 0, 16, 2), 0);
+  auto open = [](int fd) { return ::fcntl(fd, F_GETFD) != -1; };
+  int first = -1, second = -1;
+  {
+    RA ra;
+    ASSERT_EQ(RAOpen(&ra, (dir / "f").c_str(), ""), 0);
+    first = fileno(ra.fp);
+    RA moved(std::move(ra));
+    EXPECT_EQ(ra.fp, nullptr);
+    EXPECT_TRUE(open(first));
+    ASSERT_EQ(RAOpen(&moved, (dir / "g").c_str(), ""), 0);
+    second = fileno(moved.fp);
+    EXPECT_FALSE(open(first) && first != second);
+  }
+  EXPECT_FALSE(open(second));
+  {
+    DBase db;
+    ASSERT_EQ(DBOpen(&db, (dir / "f").c_str(), ""), 0);
+    first = fileno(db.File.fp);
+  }
+  EXPECT_FALSE(open(first));
 }
 
 TEST(RecordFiles, MissingOrDamagedFilesDoNotOpen) {
