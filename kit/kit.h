@@ -138,7 +138,7 @@ void DrawCaption(std::vector<unsigned char> &pixels, int width, int height, int 
 // Magnify, keeping of the magnified picture only its centred part of at
 // most `most_w` x `most_h`, as a display of that size shows it: a side
 // longer than its most keeps the middle (the first (side - most) / 2 lines
-// or elements go), a side within it stays whole.  Only the part kept is
+// or elements go), a side within it stays whole.  Only the portion kept is
 // made, so the magnified picture itself may be larger than
 // kMaxMagnifiedSide.  True with `out`, `out_w`, `out_h` set.  False,
 // outputs untouched, when w, h, most_w or most_h is below 1 or `in` does

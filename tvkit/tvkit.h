@@ -221,7 +221,7 @@ struct ListedFile {
                               std::string &why);
 
 // The files of a name listing's text: one name a line (CR LF or LF
-// ended), the part after its last '/' (a server may give the directory
+// ended), what follows its last '/' (a server may give the directory
 // asked for before each); an empty name, "." and "..", and a name holding
 // a carriage return are skipped; no times.  Appends to `files`.
 void ParseListing(std::string_view text, std::vector<ListedFile> &files);

@@ -660,7 +660,7 @@ TEST_F(KitCommandTest, RasvuePicturesAreNoLargerThanTheFrame) {
       {"RASVUE SRC/IMG.5 1 MAG=1 1", 200, 200},
       {"RASVUE SRC/IMG.6 1 MAG=2 2", 640, 480},  // 600 lines of 800 elements
       {"RASVUE SRC/IMG.6 1 MAG=1 -2", 200, 300},
-      {"RASVUE SRC/IMG.5 1 MAG=60 30", 640, 480},  // 12000 lines: only the part shown is made
+      {"RASVUE SRC/IMG.5 1 MAG=60 30", 640, 480},  // 12000 lines: only the portion shown is made
   };
   auto word = [](const std::string &png, std::size_t at) {
     return static_cast<unsigned>(static_cast<unsigned char>(png[at])) << 24 |

@@ -287,7 +287,7 @@ TEST(MagnifyCentredTest, KeepsTheMiddleOfEachMagnifiedSidePastItsMost) {
     for (int x = 0; x < 7; ++x) in[static_cast<std::size_t>(y * 7 + x)] = static_cast<unsigned char>(x + 10 * y);
   struct Case {
     int line_mag, elem_mag, most_w, most_h;
-    int w, h, left, top;  // the part of the whole magnified picture kept
+    int w, h, left, top;  // the portion of the whole magnified picture kept
   } cases[] = {
       {1, 1, 7, 5, 7, 5, 0, 0},      // as large as the display: whole
       {1, 1, 99, 99, 7, 5, 0, 0},    // smaller: whole
@@ -313,7 +313,7 @@ TEST(MagnifyCentredTest, KeepsTheMiddleOfEachMagnifiedSidePastItsMost) {
         EXPECT_EQ(out[static_cast<std::size_t>(y * w + x)],
                   whole[static_cast<std::size_t>((y + c.top) * whole_w + x + c.left)]) << x << "," << y;
   }
-  // Past the largest magnified side: only the part shown is made.
+  // Past the largest magnified side: only the portion shown is made.
   std::vector<unsigned char> out;
   int w = 0, h = 0;
   ASSERT_TRUE(kit::MagnifyCentred(in, 7, 5, 2000, 2000, 640, 480, out, w, h));  // 10000 x 14000 magnified
