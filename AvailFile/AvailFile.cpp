@@ -34,6 +34,37 @@ constexpr posix::LockNotes kReadNotes = {"ReadServerFile: Cannot lock file for r
 constexpr posix::LockNotes kWriteNotes = {"WriteServerFile: Cannot lock file for write",
                                           "WriteServerFile: Cannot unlock write lock"};
 
+// Whole lines read at a time.  The file is read a page's worth at a time
+// into one buffer rather than whole: a short command spends more on the
+// fresh pages of a 79,000-byte buffer than on the reads.
+constexpr std::size_t kBatchLines = 10;
+constexpr std::size_t kBatchBytes = kBatchLines * kServerLineBytes;
+
+// Reads `count` bytes from `offset` in batches of whole lines, handing each
+// batch to `batch(bytes, got, start)` (`start`: the batch's byte position
+// from `offset`).  Every batch is handed on: once the file has ended, or a
+// read has failed, the later batches come with nothing read.  The total
+// read, or -1 with errno set when a read failed.
+template <typename Batch>
+ssize_t ReadInBatches(int fd, off_t offset, std::size_t count, Batch &&batch) {
+  char buffer[kBatchBytes];
+  std::size_t total = 0;
+  bool ended = false, failed = false;
+  for (std::size_t start = 0; start < count; start += kBatchBytes) {
+    std::size_t want = std::min(kBatchBytes, count - start);
+    std::size_t got = 0;
+    if (!ended) {
+      ssize_t n = posix::ReadAt(fd, offset + static_cast<off_t>(start), buffer, want);
+      failed = n < 0;
+      got = n > 0 ? static_cast<std::size_t>(n) : 0;
+      ended = got < want;
+      total += got;
+    }
+    batch(static_cast<const char *>(buffer), got, start);
+  }
+  return failed ? -1 : static_cast<ssize_t>(total);
+}
+
 }  // namespace
 
 int installServerFile(const char *fname) {
@@ -55,11 +86,15 @@ std::FILE *openServerFileForRead(const char *fname) { return posix::OpenRegularS
 
 int checkServerFileShape(std::FILE *fp, std::string &why) {
   constexpr std::size_t kFileBytes = static_cast<std::size_t>(kServerRecords) * kServerLineBytes;
-  std::vector<char> bytes(kFileBytes + 1);
   ssize_t got;
+  int unfed = 0;  // the first line whose line feed is missing
   {
     posix::ScopedLock lock(fileno(fp), posix::LockKind::kShared, kReadNotes);
-    got = posix::ReadAt(fileno(fp), 0, bytes.data(), bytes.size());
+    // One byte more than the file should hold tells a longer file.
+    got = ReadInBatches(fileno(fp), 0, kFileBytes + 1, [&](const char *bytes, std::size_t length, std::size_t start) {
+      for (std::size_t end = kServerLineBytes; unfed == 0 && end <= length; end += kServerLineBytes)
+        if (bytes[end - 1] != '\n') unfed = static_cast<int>((start + end) / kServerLineBytes);
+    });
   }
   char text[96];
   if (got != static_cast<ssize_t>(kFileBytes)) {
@@ -69,9 +104,8 @@ int checkServerFileShape(std::FILE *fp, std::string &why) {
     why = text;
     return -1;
   }
-  for (int n = 1; n <= kServerRecords; ++n) {
-    if (bytes[static_cast<std::size_t>(n) * kServerLineBytes - 1] == '\n') continue;
-    std::snprintf(text, sizeof text, "line %d does not end in a line feed", n);
+  if (unfed != 0) {
+    std::snprintf(text, sizeof text, "line %d does not end in a line feed", unfed);
     why = text;
     return -1;
   }
@@ -97,23 +131,27 @@ int readServerRecords(int first, int last, ServerRec *recs, int *results, std::F
     return -1;
   }
   auto count = static_cast<std::size_t>(last - first + 1);
-  std::vector<char> lines(count * kServerLineBytes);
+  auto parse = [&](const char *bytes, std::size_t got, std::size_t start) {
+    // Bytes that are not in the file end the line early (a short copy
+    // reads as empty slots).
+    for (std::size_t at = 0; at < kBatchBytes && start + at < count * kServerLineBytes; at += kServerLineBytes) {
+      std::size_t length = got > at ? std::min<std::size_t>(got - at, kServerLineChars) : 0;
+      std::size_t i = (start + at) / kServerLineBytes;
+      int parsed = parseServerLine(length ? std::string_view(bytes + at, length) : std::string_view(), &recs[i]);
+      results[i] = parsed == kServerLineUnknownType ? -1 : 0;
+      if (parsed == kServerLineUnknownType)
+        std::printf("ReadServerFile: Unknown data type %d reading rec %d\n", static_cast<int>(recs[i].DataType),
+                    first + static_cast<int>(i));
+    }
+  };
   ssize_t got;
   {
     posix::ScopedLock lock(fileno(fp), posix::LockKind::kShared, kReadNotes);
-    got = posix::ReadAt(fileno(fp), RecordOffset(first), lines.data(), count * kServerLineBytes - 1);
+    got = ReadInBatches(fileno(fp), RecordOffset(first), count * kServerLineBytes - 1, parse);
   }
-  std::size_t available = got > 0 ? static_cast<std::size_t>(got) : 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    // Bytes that are not in the file end the line early (a short copy
-    // reads as empty slots).
-    std::size_t start = i * kServerLineBytes;
-    std::size_t length = available > start ? std::min<std::size_t>(available - start, kServerLineChars) : 0;
-    int n = first + static_cast<int>(i);
-    int parsed = parseServerLine(std::string_view(lines.data() + start, length), &recs[i]);
-    results[i] = parsed == kServerLineUnknownType ? -1 : 0;
-    if (parsed == kServerLineUnknownType)
-      std::printf("ReadServerFile: Unknown data type %d reading rec %d\n", static_cast<int>(recs[i].DataType), n);
+  if (got < 0) {
+    // Nothing of a file that cannot be read is taken: every slot reads empty.
+    for (std::size_t i = 0; i < count; ++i) parse(nullptr, 0, i * kServerLineBytes);
   }
   return 0;
 }
@@ -168,14 +206,32 @@ int WriteServerFile(int recPointer, const ServerRec *rec, std::FILE *fp) {
   return WriteLineLocked(fileno(fp), recPointer, line, feed);
 }
 
+// As posix::ScopedLock: released also when it was not granted, errno kept
+// for the caller's report.
+ServerFileWriteLock::ServerFileWriteLock(std::FILE *fp) : fd_(fp ? fileno(fp) : -1) {
+  if (fd_ >= 0 && posix::LockWholeFile(fd_, posix::LockKind::kExclusive) != 0) std::printf("%s\n", kWriteNotes.lock_failed);
+}
+
+ServerFileWriteLock::~ServerFileWriteLock() {
+  if (fd_ < 0) return;
+  int saved = errno;
+  if (posix::UnlockWholeFile(fd_) != 0) std::printf("%s\n", kWriteNotes.unlock_failed);
+  errno = saved;
+}
+
 int rewriteServerRecord(int recPointer, std::FILE *fp, const std::function<bool(ServerRec &)> &change) {
+  // One exclusive lock from the read to the write: no other writer's
+  // change to the record can come in between and be lost.
+  ServerFileWriteLock lock(ValidRecordNumber(recPointer) ? fp : nullptr);
+  return rewriteServerRecord(lock, recPointer, fp, change);
+}
+
+int rewriteServerRecord(const ServerFileWriteLock &, int recPointer, std::FILE *fp,
+                        const std::function<bool(ServerRec &)> &change, char (*written)[kServerLineChars]) {
   if (!ValidRecordNumber(recPointer) || !fp) {
     std::printf("WriteServerFile: Invalid record number %d\n", recPointer);
     return -1;
   }
-  // One exclusive lock from the read to the write: no other writer's
-  // change to the record can come in between and be lost.
-  posix::ScopedLock lock(fileno(fp), posix::LockKind::kExclusive, kWriteNotes);
   char bytes[kServerLineBytes];
   ssize_t got = posix::ReadAt(fileno(fp), RecordOffset(recPointer), bytes, sizeof bytes);
   std::size_t length = got > 0 ? std::min<std::size_t>(static_cast<std::size_t>(got), kServerLineChars) : 0;
@@ -188,5 +244,7 @@ int rewriteServerRecord(int recPointer, std::FILE *fp, const std::function<bool(
   char line[kServerLineChars];
   if (!FormatForWrite(recPointer, rec, line)) return -1;
   int feed = got == static_cast<ssize_t>(sizeof bytes) ? bytes[kServerLineChars] : 0;
-  return WriteLineLocked(fileno(fp), recPointer, line, feed);
+  int rc = WriteLineLocked(fileno(fp), recPointer, line, feed);
+  if (rc == 0 && written) std::memcpy(*written, line, sizeof line);
+  return rc;
 }

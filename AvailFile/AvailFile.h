@@ -11,7 +11,8 @@
 //   fclose(fp);
 // Each read holds a shared lock and each write an exclusive lock on the whole
 // file for that one record; rewriteServerRecord holds one exclusive lock
-// across a read and its write.  The column table is in
+// across a read and its write, or a ServerFileWriteLock across a run of
+// them.  The column table is in
 // docs/availability_file.md.
 
 #ifndef VARNEK_AVAILFILE_AVAILFILE_H
@@ -267,6 +268,21 @@ inline constexpr int kServerLineUnknownType = -1;
 // that was cut short).
 [[nodiscard]] int WriteServerFile(int recPointer, const ServerRec *rec, std::FILE *fp);
 
+// The exclusive whole-file lock a writer holds across reads and writes of
+// several records (the messages are WriteServerFile's).  Released when the
+// object goes; a lock that could not be taken was reported and the writes
+// go on, as WriteServerFile's do.
+class ServerFileWriteLock {
+ public:
+  explicit ServerFileWriteLock(std::FILE *fp);
+  ~ServerFileWriteLock();
+  ServerFileWriteLock(const ServerFileWriteLock &) = delete;
+  ServerFileWriteLock &operator=(const ServerFileWriteLock &) = delete;
+
+ private:
+  int fd_;
+};
+
 // Reads record `recPointer` (1..200) and writes it back changed, both under
 // one exclusive lock, so that no other writer's change can fall between the
 // read and the write.  `change` gets the record as read (a blank AREA record
@@ -274,5 +290,12 @@ inline constexpr int kServerLineUnknownType = -1;
 // WriteServerFile (0 also when nothing was to be written); -1 after the
 // reader's message for a stored type outside 1..4 (nothing written).
 [[nodiscard]] int rewriteServerRecord(int recPointer, std::FILE *fp, const std::function<bool(ServerRec &)> &change);
+
+// rewriteServerRecord for a writer that holds `lock` on `fp` for a run of
+// records, so the run costs one lock.  When a line was written and
+// `written` is given, it receives the line as written.
+[[nodiscard]] int rewriteServerRecord(const ServerFileWriteLock &lock, int recPointer, std::FILE *fp,
+                                      const std::function<bool(ServerRec &)> &change,
+                                      char (*written)[kServerLineChars] = nullptr);
 
 #endif  // VARNEK_AVAILFILE_AVAILFILE_H

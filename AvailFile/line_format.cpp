@@ -3,10 +3,12 @@
 #include "AvailFile/line_format.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "AvailFile/AvailFile.h"
 #include "vocab/field_reader.h"
@@ -193,17 +195,29 @@ bool FieldsFit(const FieldList &fields, std::string &why) {
   return true;
 }
 
+// Appends `value` right-justified in `column` characters (a longer value
+// whole), as "%*s" and "%*d" would.
+void AppendPadded(std::string &out, int column, std::string_view value) {
+  if (static_cast<std::size_t>(column) > value.size())
+    out.append(static_cast<std::size_t>(column) - value.size(), ' ');
+  out.append(value);
+}
+
+// The decimal digits of a number, with its sign.
+std::string_view Decimal(std::int32_t value, char (&buf)[16]) {
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  (void)ec;  // 16 characters hold every 32-bit number
+  return std::string_view(buf, static_cast<std::size_t>(end - buf));
+}
+
 // Appends the fields, each right-justified in its column and followed by
 // " | ".  An empty string is written as "*".
 void AppendFields(std::string &out, const FieldList &fields) {
-  char buf[128];
+  char buf[16];
   for (int i = 0; i < fields.count; ++i) {
     const Field &f = fields.items[i];
-    if (f.kind == FieldKind::kNumber)
-      std::snprintf(buf, sizeof buf, "%*d | ", f.column, static_cast<int>(*f.number));
-    else
-      std::snprintf(buf, sizeof buf, "%*s | ", f.column, starWhenNull(f.text));
-    out += buf;
+    AppendPadded(out, f.column, f.kind == FieldKind::kNumber ? Decimal(*f.number, buf) : starWhenNull(f.text));
+    out += " | ";
   }
 }
 
@@ -221,7 +235,7 @@ bool IsBlank(char c) { return field::IsBlank(c); }
 
 bool NumberFits(std::int32_t value, int column) {
   char buf[16];
-  return std::snprintf(buf, sizeof buf, "%d", static_cast<int>(value)) <= column;
+  return server_line::Decimal(value, buf).size() <= static_cast<std::size_t>(column);
 }
 
 Field CommentField(ServerRec &r) { return Text("comments", kCommentColumn, kCommentReadWidth, r.comments); }
@@ -304,11 +318,11 @@ int formatServerLine(const ServerRec &rec, char (&line)[kServerLineChars], std::
   if (checkServerRec(rec, why) != 0) return -1;
   ServerRec copy = rec;
   std::string common, type, comment;
+  common.reserve(kServerCommonWidth);
+  type.reserve(kServerTypeWidth);
   server_line::AppendFields(common, server_line::CommonFields(copy));
   server_line::AppendFields(type, server_line::TypeFields(copy));
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%*s", server_line::kCommentColumn, starWhenNull(copy.comments));
-  comment = buf;
+  server_line::AppendPadded(comment, server_line::kCommentColumn, starWhenNull(copy.comments));
   // Every value fits its column, so every part fits its width.
   if (common.size() > kServerCommonWidth || type.size() > kServerTypeWidth ||
       comment.size() > kServerCommentWidth) {

@@ -197,11 +197,13 @@ int readd_(int *areaNumber, int *directory) {
   }
   std::string name = tv::AreaFileName(*areaNumber);
   if (name.empty()) return kTvBadAreaNumber;
-  int rc = tv::ReadWords(name, 0, tv::kDirectoryWords, directory);
+  // One read of the directory.  A file that ends first still gives its
+  // words (the rest read as fill); one that cannot be read gives nothing.
+  int rc = Tvread(name.c_str(), 0, 4L * tv::kDirectoryWords, directory);
 
   // Word 1, the format word, is 4 or 5 in a file of this machine's byte order.
   std::uint32_t format = tv::kFillWord;
-  (void)tv::ReadWords(name, 1, 1, &format);
+  if (rc == 0 || rc == kTvReadShort) std::memcpy(&format, &directory[1], sizeof format);
   if (format != 4 && format != 5 && format != tv::kFillWord) {
     bool word20_is_text = tv::AllPrintable(directory[20]);
     tv::SwapWords(directory, 0, 19);

@@ -81,7 +81,16 @@ void WriteLine(int stream, const std::string &text) {
   WriteAll(setting.fd, bytes);
 }
 
+// Whether the session writes the stream's lines at all (line modes 1 to 5).
+bool Written(int stream) {
+  int mode = Session().streams[stream].line_mode;
+  return mode >= 1 && mode <= 5;
+}
+
 void Emit(int stream, const char *format, va_list args) {
+  // A discarded stream (the debug stream unless debugging is on) is not
+  // even formatted: the server and the cycle write debug lines per record.
+  if (!Written(stream)) return;
   va_list copy;
   va_copy(copy, args);
   char small[512];

@@ -58,10 +58,13 @@ bool ItemOf(const ServerRec &rec, notify::Item &item) {
 
 }  // namespace
 
-void announceServerRecs(const std::vector<ServerRec> &written) {
-  if (written.empty()) return;
+bool serverAnnounces() {
   struct stat st;
-  if (::stat(notify::kNotifyFile, &st) != 0) return;  // nothing is announced without the file
+  return ::stat(notify::kNotifyFile, &st) == 0;
+}
+
+void announceServerRecs(const std::vector<ServerRec> &written) {
+  if (written.empty() || !serverAnnounces()) return;  // nothing is announced without the file
   std::vector<std::string> args = {"vknotify", "announce"};
   int skipped = 0;
   for (const ServerRec &rec : written) {

@@ -228,18 +228,21 @@ int InvokeScan::Apply(const ServerRec &rcmd, int multiinvoke, std::vector<Server
   if (!fp) return file_->status();
   Tvdprintf("invokeServerRec: multiinvoke %d\n", multiinvoke);
   // The scan looks for candidates in the snapshot; each candidate is then
-  // read again and written back under one exclusive lock, so that it is
-  // updated from the record as it is now and no concurrent change to it is
-  // lost.
+  // read again and written back under the exclusive lock, taken at the
+  // first candidate and held to the end of the scan, so that it is updated
+  // from the record as it is now and no concurrent change to it is lost.
   server_internal::ServerDataFile data_file;
+  std::optional<ServerFileWriteLock> lock;
   int result = kServerOk;
   for (int n = 1; n <= kServerRecords; ++n) {
     const auto at = static_cast<std::size_t>(n - 1);
     const ServerRec &seen = snapshot_[at];
     if (results_[at] != 0 || seen.Status != Active || fitInServerAFRec(seen, rcmd) != 0) continue;
+    if (!lock) lock.emplace(fp);
     bool matched = false;
     ServerRec updated;
-    int rc = rewriteServerRecord(n, fp, [&](ServerRec &rec) {
+    char line[kServerLineChars];
+    int rc = rewriteServerRecord(*lock, n, fp, [&](ServerRec &rec) {
       if (rec.Status != Active || fitInServerAFRec(rec, rcmd) != 0) return false;
       matched = true;
       Tvdprintf("invokeServerRec: matched recNum %d %d\n", n, static_cast<int>(rec.DataType));
@@ -247,18 +250,14 @@ int InvokeScan::Apply(const ServerRec &rcmd, int multiinvoke, std::vector<Server
       data_file.Update(&rec);
       updated = rec;
       return true;
-    });
+    }, &line);
     if (rc != 0) result = rc == kServerNotStored ? rc : kServerError;
     if (rc == 0 && matched) {
       if (written) written->push_back(updated);
       // The line just written, read back as the next scan of the file would.
-      char line[kServerLineChars];
-      std::string why;
-      if (formatServerLine(updated, line, why) == 0)
-        results_[at] = parseServerLine(std::string_view(line, sizeof line), &snapshot_[at]) ==
-                               kServerLineUnknownType
-                           ? -1
-                           : 0;
+      results_[at] = parseServerLine(std::string_view(line, sizeof line), &snapshot_[at]) == kServerLineUnknownType
+                         ? -1
+                         : 0;
     }
     if (matched && multiinvoke == 0) break;
   }
@@ -308,6 +307,7 @@ int INVOKEServer() {
   }
 
   std::vector<ServerRec> written;
+  std::vector<ServerRec> *collect = serverAnnounces() ? &written : nullptr;
   InvokeScan scan;  // the file, read once for every file argument
   for (int position = 2; position <= count; ++position) {
     ServerRec rcmd;
@@ -325,7 +325,7 @@ int INVOKEServer() {
       else if (type == MD) rcmd.ServerData.Md.currentNum = number;
       else rcmd.ServerData.Grid.currentNum = number;
     }
-    if (int rc = scan.Apply(rcmd, multi, &written); rc != 0) {
+    if (int rc = scan.Apply(rcmd, multi, collect); rc != 0) {
       if (type == TEXT) Tveprintf("INVOKEServer: Error in invokeServerRec\n");
       else std::printf("INVOKEServer: Error in invokeServerRec\n");
       announceServerRecs(written);  // what was written before the failure

@@ -90,6 +90,10 @@ std::string statusName(std::int32_t status);
 // table, the output and the status of INVOKE do not depend on it.
 void announceServerRecs(const std::vector<ServerRec> &written);
 
+// Whether INVOKE's writes are to be announced: VKNotify is in the working
+// directory.  INVOKE collects the records it writes only then.
+[[nodiscard]] bool serverAnnounces();
+
 // 0 when the file record `raf` matches the command record `rcmd` (same type
 // and machine name; for AREA, MD and GRID the command's number equals the
 // record's current number or lies in its range; for TEXT the same file name
