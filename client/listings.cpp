@@ -114,34 +114,27 @@ class RecordCache {
  public:
   explicit RecordCache(DBase *file) : file_(file) {
     if (file_->File.RecSize != static_cast<int>(sizeof(ClientRec))) return;
-    std::vector<ClientRec> all(kClientRecords + 1);
-    (void)DBReadRange(file_, 1, kClientRecords, &all[1]);
+    (void)DBReadRange(file_, 1, kClientRecords, &records_[1]);
     for (int n = 1; n <= kClientRecords; ++n) {
-      Slot &slot = slots_[static_cast<std::size_t>(n)];
-      slot.record = all[static_cast<std::size_t>(n)];
-      CleanClientRecord(slot.record);
-      slot.read = slot.ok = true;
+      CleanClientRecord(records_[static_cast<std::size_t>(n)]);
+      state_[static_cast<std::size_t>(n)] = kGood;
     }
   }
   // Record n, or null when it cannot be read.
   const ClientRec *Get(int n) {
     if (n < 1 || n > kClientRecords) return nullptr;
-    Slot &slot = slots_[n];
-    if (!slot.read) {
-      slot.read = true;
-      slot.ok = ReadClientRec(file_, n, &slot.record) == 0;
-    }
-    return slot.ok ? &slot.record : nullptr;
+    auto at = static_cast<std::size_t>(n);
+    if (state_[at] == kUnread) state_[at] = ReadClientRec(file_, n, &records_[at]) == 0 ? kGood : kBad;
+    return state_[at] == kGood ? &records_[at] : nullptr;
   }
 
  private:
-  struct Slot {
-    bool read = false;
-    bool ok = false;
-    ClientRec record;
-  };
+  enum State : unsigned char { kUnread, kGood, kBad };
   DBase *file_;
-  std::vector<Slot> slots_ = std::vector<Slot>(kClientRecords + 1);
+  // The records are read straight into their places: one copy of the file
+  // in memory, not two.
+  std::vector<ClientRec> records_ = std::vector<ClientRec>(kClientRecords + 1);
+  std::vector<State> state_ = std::vector<State>(kClientRecords + 1, kUnread);
 };
 
 // The frames the active image records occupy, then the report of free

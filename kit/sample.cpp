@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kit/kit.h"
+#include "posix/posix.h"
 
 namespace kit {
 namespace {
@@ -174,15 +175,7 @@ void PutWord(std::string &out, std::int32_t v) { out.append(reinterpret_cast<con
 
 // Reads exactly `size` bytes at `offset`; false on an error or an early end.
 bool ReadExactly(int fd, off_t offset, unsigned char *buffer, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = pread(fd, buffer, size, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    buffer += n;
-    offset += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
+  return posix::ReadAt(fd, offset, buffer, size) == static_cast<ssize_t>(size);
 }
 
 }  // namespace
@@ -291,18 +284,16 @@ double CloudCover(int ccyyddd, int hhmmss, double lat, double lon_west) {
 }
 
 bool ReadAreaFile(const std::string &path, AreaImage &out, std::string &error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = path + ": cannot open: " + std::strerror(errno);
+  posix::File file;
+  if (int error_number = posix::OpenRegular(path.c_str(), O_RDONLY, file); error_number != 0) {
+    error = path + (error_number == posix::kNotRegularFile ? ": not a regular file"
+                                                           : ": cannot open: " + posix::ErrorText(error_number));
     return false;
   }
-  struct Closer {
-    int fd;
-    ~Closer() { close(fd); }
-  } closer{fd};
+  const int fd = file.fd();
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    error = path + ": not a regular file";
+  if (fstat(fd, &st) != 0) {
+    error = path + ": cannot open: " + posix::ErrorText(errno);
     return false;
   }
   const long long size = st.st_size;
