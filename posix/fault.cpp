@@ -116,8 +116,15 @@ bool Fails(Op op) {
   return true;
 }
 
+int WaitLimitMs(int normal) {
+  const char *text = std::getenv("VARNEK_WAIT_MS");
+  int limit = 0;
+  return text && ParseNumber(text, limit) && limit < normal ? limit : normal;
+}
+
 #else
 
+int WaitLimitMs(int normal) { return normal; }
 void InjectFault(Op, int, int, int) {}
 void ClearFaults() {}
 bool Fails(Op) { return false; }

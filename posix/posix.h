@@ -37,7 +37,9 @@
 // lets `skip` calls of the kind pass, then makes the next `count` fail with
 // the errno (default EIO; ENOLCK for locks).  Kinds: create, open, read,
 // write, sync, lock, rename, fork, openw (an open or create asking for
-// write access).  Example: VARNEK_FAULTS=write:1:ENOSPC.
+// write access).  Example: VARNEK_FAULTS=write:1:ENOSPC.  The same builds
+// let VARNEK_WAIT_MS=<milliseconds> shorten the limits of network waits
+// (WaitLimitMs), so that a test of a silent server takes a moment.
 
 #ifndef VARNEK_POSIX_POSIX_H
 #define VARNEK_POSIX_POSIX_H
@@ -70,6 +72,11 @@ void ClearFaults();
 // Whether this call of `op` is to fail; when it is, errno is set.  Always
 // false in builds without the seam.
 [[nodiscard]] bool Fails(Op op);
+
+// A limit of a network wait: `normal`, or in builds with the seam the
+// milliseconds VARNEK_WAIT_MS gives (whole digits, at most six) when they
+// are fewer.
+[[nodiscard]] int WaitLimitMs(int normal);
 
 // ---------------------------------------------------------------------------
 // Files.

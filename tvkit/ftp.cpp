@@ -6,9 +6,9 @@
 // copy that cannot be written) or a connection that breaks closes the
 // control connection; the next transfer then logs in anew.  Every wait is
 // bounded: ftplib's own idle callback ends a data connection silent for
-// kSilentMs; its connects and its control connection's reads wait without
+// SilentMs(); its connects and its control connection's reads wait without
 // a limit, so each call that makes them runs under a timer (Bound):
-// kConnectMs to open a connection, kSilentMs for a reply.  ftplib speaks
+// ConnectMs() to open a connection, SilentMs() for a reply.  ftplib speaks
 // IPv4 and PASV only, and lists a directory by name (NLST); the times of
 // its files come one by one (MDTM), and only where they are needed.
 
@@ -45,8 +45,15 @@ namespace {
 // The most bytes of a directory's listing: a dataset of 9999 positions
 // lists in well under a megabyte.
 constexpr std::uint64_t kMostListingBytes = std::uint64_t{8} << 20;
-constexpr int kConnectMs = 30 * 1000;  // to open a connection
-constexpr int kSilentMs = 60 * 1000;  // the longest a connection may stay silent
+// To open a connection, and the longest a connection may stay silent (the
+// test builds can shorten both).
+int ConnectMs() { return posix::WaitLimitMs(30 * 1000); }
+int SilentMs() { return posix::WaitLimitMs(60 * 1000); }
+
+// A wait limit as a message says it.
+std::string Duration(int ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds" : std::to_string(ms) + " milliseconds";
+}
 // ftplib builds each command in a buffer of 1024 bytes and the login
 // lines in one of 64: longer names are refused here, not cut there.
 constexpr std::size_t kMostNameBytes = 1000;
@@ -246,7 +253,7 @@ void OnAlarm(int) {
   errno = saved;
 }
 
-// ftplib's idle callback: a data connection silent for kSilentMs ends.
+// ftplib's idle callback: a data connection silent for SilentMs() ends.
 int OnIdle(netbuf *, fsz_t, void *) {
   went_idle = 1;
   return 0;
@@ -303,7 +310,7 @@ class Bound {
 
 // What became of a connection that did not open.
 std::string NotConnected(const Bound &bound, int error) {
-  if (bound.not_connected()) return "no connection within " + std::to_string(kConnectMs / 1000) + " seconds";
+  if (bound.not_connected()) return "no connection within " + Duration(ConnectMs());
   return posix::ErrorText(error != 0 ? error : ECONNREFUSED);
 }
 
@@ -371,7 +378,7 @@ class Session {
       // ftplib connects and reads the greeting in one call, and keeps no
       // reply of a connection it gives up: a greeting refused is told
       // from a connection not made by the error the call leaves.
-      Bound bound(kSilentMs, kConnectMs);
+      Bound bound(SilentMs(), ConnectMs());
       netbuf *control = nullptr;
       const int ok = FtpConnect(address.c_str(), &control);
       const int error = errno;
@@ -391,7 +398,7 @@ class Session {
       return why = "cannot connect to " + place.host + " port " + std::to_string(port) + ": " + why, false;
     FtpCallbackOptions idle = {};
     idle.cbFunc = OnIdle;
-    idle.idleTime = kSilentMs;
+    idle.idleTime = SilentMs();
     if (!FtpOptions(FTPLIB_CONNMODE, FTPLIB_PASSIVE, control_) || !FtpSetCallback(&idle, control_)) {
       why = "the connection's options were refused";
       Drop();
@@ -404,7 +411,7 @@ class Session {
       Drop();
       return false;
     }
-    Bound bound(kSilentMs);
+    Bound bound(SilentMs());
     Clear();
     const int ok = FtpLogin(user.c_str(), password.c_str(), control_);
     const int error = errno;
@@ -443,7 +450,7 @@ class Session {
   // `why` when the connection broke (it is gone then).
   bool Size(const std::string &remote, std::int64_t &size, std::string &why) {
     unsigned int ignored = 0;  // ftplib's number is too small: the reply is read here
-    Bound bound(kSilentMs);
+    Bound bound(SilentMs());
     Clear();
     const int ok = FtpSize(remote.c_str(), &ignored, FTPLIB_IMAGE, control_);
     const int error = errno;
@@ -460,7 +467,7 @@ class Session {
   // (550) or the connection broke.
   bool Modified(const std::string &remote, std::string &stamp) {
     char text[64] = "";
-    Bound bound(kSilentMs);
+    Bound bound(SilentMs());
     Clear();
     const int ok = FtpModDate(remote.c_str(), text, sizeof text, control_);
     const int code = CodeOf(Last());
@@ -478,7 +485,7 @@ class Session {
   // The connection goes with a QUIT.
   void Quit() {
     if (control_ != nullptr) {
-      Bound bound(kSilentMs);
+      Bound bound(SilentMs());
       FtpQuit(control_);
     }
     control_ = nullptr;
@@ -533,7 +540,7 @@ bool Transfer(const Machine &machine, const std::string &relative, bool listing,
   netbuf *data = nullptr;
   const std::bitset<1024> connected = Connected();
   {
-    Bound bound(kSilentMs, kConnectMs);  // the data connection's connect among its waits
+    Bound bound(SilentMs(), ConnectMs());  // the data connection's connect among its waits
     session.Clear();
     const int ok = FtpAccess(remote.c_str(), listing ? FTPLIB_DIR : FTPLIB_FILE_READ, FTPLIB_IMAGE, session.control(),
                              &data);
@@ -595,7 +602,7 @@ bool Transfer(const Machine &machine, const std::string &relative, bool listing,
   if (over || refused || read_error != 0) {
     session.Drop();  // the data connection with it
   } else {
-    Bound bound(kSilentMs);
+    Bound bound(SilentMs());
     session.Clear();
     (void)FtpClose(data);  // reads the reply that ends the transfer
     const int error = errno;
@@ -612,7 +619,8 @@ bool Transfer(const Machine &machine, const std::string &relative, bool listing,
   } else if (!listing && stated >= 0 && static_cast<std::uint64_t>(stated) != received) {
     // A transfer cut short, whatever the server replied after it.
     why = "cannot fetch " + what + ": " + std::to_string(received) + " of the " + std::to_string(stated) +
-          " bytes the server stated arrived" + (reply >= 400 ? " (reply " + std::to_string(reply) + ")" : "");
+          " bytes the server stated arrived" + (reply >= 400 ? " (reply " + std::to_string(reply) + ")" : "") +
+          (read_error != 0 ? ": " + posix::ErrorText(read_error) : "");
   } else if (read_error != 0) {
     why = "cannot fetch " + what + ": " + posix::ErrorText(read_error);
   } else if (reply == 0) {

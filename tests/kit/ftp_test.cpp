@@ -9,10 +9,13 @@
 // ordinary user account, so a path taken from the root instead of from the
 // login directory shows up as a missing file.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,7 +61,8 @@ std::string FtpClient() {
 EnvChanges PinnedEnv(const std::string &home) {
   return {{"HOME", home},          {"PATH", KitBin() + ":/usr/bin:/bin"}, {"TZ", "UTC"},
           {"LC_ALL", "C"},         {"TVPATH", std::nullopt},              {"TVREDIRECT", std::nullopt},
-          {"VARNEK_FAULTS", std::nullopt}, {"PYTHONPATH", std::nullopt},  {"PYTHONHOME", std::nullopt},
+          {"VARNEK_FAULTS", std::nullopt}, {"VARNEK_WAIT_MS", std::nullopt},
+          {"PYTHONPATH", std::nullopt},  {"PYTHONHOME", std::nullopt},
           {"PYTHONNOUSERSITE", "1"}, {"PYTHONDONTWRITEBYTECODE", "1"}};
 }
 
@@ -68,7 +72,8 @@ EnvChanges PinnedEnv(const std::string &home) {
 // first half and replies 426, as one whose connection broke would (its
 // SIZE still states the whole).  With --no-size it answers no SIZE and
 // states each file's size in its 150 reply instead; with --drop=NAME it
-// closes the control connection when asked the size of NAME.  It prints
+// closes the control connection when asked the size of NAME; with
+// --stall=NAME it opens the transfer of NAME and then sends nothing.  It prints
 // the port once it listens, and
 // ends when its standard input reaches end of file, so that it cannot
 // outlive this process.
@@ -83,6 +88,7 @@ options = [a for a in sys.argv[6:] if a.startswith("--")]
 cut = set(a for a in sys.argv[6:] if not a.startswith("--"))
 no_size = "--no-size" in options
 drop = set(a[len("--drop="):] for a in options if a.startswith("--drop="))
+stall = set(a[len("--stall="):] for a in options if a.startswith("--stall="))
 def is_cut(name):
     return os.path.basename(name) in cut
 class CutFS(AbstractedFS):
@@ -119,6 +125,9 @@ class Handler(FTPHandler):
         else:
             FTPHandler.ftp_SIZE(self, path)
     def ftp_RETR(self, file):
+        if os.path.basename(file) in stall:
+            self.respond("150 File status okay. About to open data connection.")
+            return
         self.stated = os.path.getsize(file) if no_size and os.path.isfile(file) else None
         return FTPHandler.ftp_RETR(self, file)
     def respond(self, resp, logfun=logging.debug):
@@ -237,6 +246,7 @@ class FtpTest : public ::testing::Test {
   RunResult Client(std::vector<std::string> argv, const std::string &cwd) {
     EnvChanges env = PinnedEnv(client_home_);
     env["TMPDIR"] = tmp_;
+    if (!wait_ms_.empty()) env["VARNEK_WAIT_MS"] = wait_ms_;
     return RunProgram(argv, cwd, env, 20000);
   }
   // What is left in a directory.
@@ -298,6 +308,7 @@ class FtpTest : public ::testing::Test {
   std::string work_ = top_ / "work";
   std::string tmp_ = top_ / "tmp";
   std::vector<std::string> cut_;  // the files the server cuts
+  std::string wait_ms_;           // the kit's network waits, when shortened
   std::unique_ptr<FtpServer> server_;
 };
 
@@ -599,6 +610,65 @@ TEST_F(FtpCutTest, TransferScriptFailsOnACutFileAndKeepsTheLocalOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(ReadFile(work_ + "/bulletin.txt"), "yesterday's bulletin");
   for (const std::string &name : Entries(work_)) EXPECT_EQ(name.find("bulletin.txt."), std::string::npos) << name;
+}
+
+// Servers that go silent, with the kit's waits shortened to 300 ms: a
+// listener whose queue is full never answers a connection (the kernel
+// drops it), one that never accepts never greets, and a server that opens
+// a transfer and sends nothing leaves the data connection idle.  Each
+// fails the command with a message and keeps nothing.
+class FtpSilentTest : public FtpTest {
+ protected:
+  FtpSilentTest() {
+    cut_ = {"--stall=AREA0003"};
+    wait_ms_ = "300";
+  }
+  // A listener on the loopback that never accepts; with `full` its queue
+  // is filled first.  The port, 0 when it could not be made.
+  int Listener(bool full) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0 || listen(fd, full ? 0 : 8) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&at), &length) != 0)
+      return 0;
+    sockets_.push_back(fd);
+    // A queue of backlog 0 holds one connection; the next is never answered.
+    for (int i = 0; full && i < 2; ++i) {
+      int c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      sockets_.push_back(c);
+      (void)connect(c, reinterpret_cast<sockaddr *>(&at), sizeof at);
+    }
+    return ntohs(at.sin_port);
+  }
+  void TearDown() override {
+    for (int fd : sockets_) close(fd);
+  }
+  std::vector<int> sockets_;
+};
+
+TEST_F(FtpSilentTest, ConnectionsGreetingsAndTransfersThatNeverComeEnd) {
+  WriteFile(server_data_ + "/DATASETS.TXT", "RTIM/G8IR AREA 1 10 RTIM/G8IR\n");
+  Image(server_data_ + "/RTIM/G8IR/AREA0003", 121500);
+  ASSERT_EQ(Kit("setreg.k", {"ADD", "LOC/G8IR", "AREA", "1", "4"}).status, 0);
+  struct Case {
+    std::string url, said;
+  } cases[] = {
+      {"ftp://127.0.0.1:" + std::to_string(Listener(true)) + "/", "no connection within 300 milliseconds"},
+      {"ftp://127.0.0.1:" + std::to_string(Listener(false)) + "/", "timed out"},
+      {Url(), "timed out"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.url);
+    RouteRtimTo(c.url);
+    RunResult r = Kit("rasdup.k", {"RTIM/G8IR.3", "LOC/G8IR.1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_FALSE(testing_support::Exists(client_data_ + "/LOC/G8IR/AREA0001"));
+    EXPECT_TRUE(Entries(tmp_).empty());
+  }
 }
 
 }  // namespace
