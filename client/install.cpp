@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "client/client.h"
+#include "client/command_lines.h"
 #include "host/host.h"
 #include "posix/posix.h"
 
@@ -119,14 +120,13 @@ int QOLAreadAvailFile(const char *group, int Version) {
     if (verbose > 0) std::printf("Unknown VARNEK version number ...\n");
     return kTvKeyinFailed;
   }
-  char cmd[110];
-  std::snprintf(cmd, sizeof cmd, format, group, "COMPARE2");
-  if (verbose > 1) std::printf("%s\n", cmd);
+  const std::string cmd = command_lines::Format(format, group, "COMPARE2");
+  if (verbose > 1) std::printf("%s\n", cmd.c_str());
   // The fetch command writes COMPARE2 as it finds it: the old one (file or
   // link) goes first, so the fetch never writes through a link, and a
   // failed fetch never leaves the previous table to be compared again.
   (void)posix::Unlink(kCompareFile);
-  return Exec(cmd);
+  return Exec(cmd.c_str());
 }
 
 int Transfer() {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "client/client.h"
+#include "client/command_lines.h"
 #include "host/host.h"
 
 namespace {
@@ -263,9 +264,7 @@ int ListData() {
                                           "MESHCAT %s/%s.ALL FORM=FILE", nullptr};
   const char *format = r.DataType >= UNKNOWN && r.DataType <= TEXT ? kListings[r.DataType] : nullptr;
   if (format) {
-    char cmd[110];
-    std::snprintf(cmd, sizeof cmd, format, r.Group, r.Descriptor);
-    return Exec(cmd) == 0 ? kClientOk : kClientFailed;
+    return Exec(command_lines::Format(format, r.Group, r.Descriptor).c_str()) == 0 ? kClientOk : kClientFailed;
   }
   if (verbose) {
     if (r.DataType == TEXT) std::printf("DATA: Client Record %d is a TEXT record, there is no data to list.\n", number);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "client/client.h"
+#include "client/command_lines.h"
 #include "client/internal.h"
 #include "host/host.h"
 
@@ -222,10 +223,9 @@ int RegisterLocalDataset(const ClientRec &record) {
     case GRID: first = record.Data.Grid.BegWS, last = record.Data.Grid.EndWS; break;
     default: return kTvKeyinNotFound;
   }
-  char cmd[110];
-  std::snprintf(cmd, sizeof cmd, "SETREG ADD LOC/%s %s %d %d", record.Descriptor, TypeWord(record.DataType),
-                first, last);
-  return Exec(cmd);
+  return Exec(command_lines::Format("SETREG ADD LOC/%s %s %d %d", record.Descriptor, TypeWord(record.DataType),
+                                    first, last)
+                  .c_str());
 }
 
 int UpdateClientAreaRec(DBase *ClientFile, int Pointer, int Mode) { return Update(ClientFile, Pointer, AREA, Mode); }
