@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,18 +85,18 @@ std::FILE *openServerFileQuietly(const char *fname) { return posix::OpenRegularS
 
 std::FILE *openServerFileForRead(const char *fname) { return posix::OpenRegularStream(fname, false); }
 
-int checkServerFileShape(std::FILE *fp, std::string &why) {
+namespace {
+
+// The shape check, the caller holding a lock on the file.
+int CheckShape(std::FILE *fp, std::string &why) {
   constexpr std::size_t kFileBytes = static_cast<std::size_t>(kServerRecords) * kServerLineBytes;
-  ssize_t got;
   int unfed = 0;  // the first line whose line feed is missing
-  {
-    posix::ScopedLock lock(fileno(fp), posix::LockKind::kShared, kReadNotes);
-    // One byte more than the file should hold tells a longer file.
-    got = ReadInBatches(fileno(fp), 0, kFileBytes + 1, [&](const char *bytes, std::size_t length, std::size_t start) {
-      for (std::size_t end = kServerLineBytes; unfed == 0 && end <= length; end += kServerLineBytes)
-        if (bytes[end - 1] != '\n') unfed = static_cast<int>((start + end) / kServerLineBytes);
-    });
-  }
+  // One byte more than the file should hold tells a longer file.
+  ssize_t got =
+      ReadInBatches(fileno(fp), 0, kFileBytes + 1, [&](const char *bytes, std::size_t length, std::size_t start) {
+        for (std::size_t end = kServerLineBytes; unfed == 0 && end <= length; end += kServerLineBytes)
+          if (bytes[end - 1] != '\n') unfed = static_cast<int>((start + end) / kServerLineBytes);
+      });
   char text[96];
   if (got != static_cast<ssize_t>(kFileBytes)) {
     if (got < 0) std::snprintf(text, sizeof text, "it cannot be read: %s", posix::ErrorText(errno).c_str());
@@ -112,18 +113,9 @@ int checkServerFileShape(std::FILE *fp, std::string &why) {
   return 0;
 }
 
-std::FILE *OpenServerFile(const char *fname) {
-  std::FILE *fp = openServerFileQuietly(fname);
-  if (!fp) std::printf("Fail to open Varnek II server file.\n");
-  return fp;
-}
-
-int ReadServerFile(int recPointer, ServerRec *rec, std::FILE *fp) {
-  int result = 0;
-  return readServerRecords(recPointer, recPointer, rec, &result, fp) == 0 ? result : -1;
-}
-
-int readServerRecords(int first, int last, ServerRec *recs, int *results, std::FILE *fp) {
+// readServerRecords, the caller holding a lock on the file (`lock` null) or
+// the shared lock taken here for the read (`lock` given).
+int ReadRecords(int first, int last, ServerRec *recs, int *results, std::FILE *fp, const posix::LockNotes *lock) {
   if (!ValidRecordNumber(first) || !ValidRecordNumber(last) || last < first || !fp) {
     std::printf("ReadServerFile: Invalid record number %d\n", ValidRecordNumber(first) ? last : first);
     if (first <= last && last - first < kServerRecords)
@@ -146,7 +138,8 @@ int readServerRecords(int first, int last, ServerRec *recs, int *results, std::F
   };
   ssize_t got;
   {
-    posix::ScopedLock lock(fileno(fp), posix::LockKind::kShared, kReadNotes);
+    std::optional<posix::ScopedLock> shared;
+    if (lock) shared.emplace(fileno(fp), posix::LockKind::kShared, *lock);
     got = ReadInBatches(fileno(fp), RecordOffset(first), count * kServerLineBytes - 1, parse);
   }
   if (got < 0) {
@@ -154,6 +147,35 @@ int readServerRecords(int first, int last, ServerRec *recs, int *results, std::F
     for (std::size_t i = 0; i < count; ++i) parse(nullptr, 0, i * kServerLineBytes);
   }
   return 0;
+}
+
+}  // namespace
+
+int checkServerFileShape(std::FILE *fp, std::string &why) {
+  posix::ScopedLock lock(fileno(fp), posix::LockKind::kShared, kReadNotes);
+  return CheckShape(fp, why);
+}
+
+int checkServerFileShape(const ServerFileWriteLock &, std::FILE *fp, std::string &why) { return CheckShape(fp, why); }
+
+std::FILE *OpenServerFile(const char *fname) {
+  std::FILE *fp = openServerFileQuietly(fname);
+  if (!fp) std::printf("Fail to open Varnek II server file.\n");
+  return fp;
+}
+
+int ReadServerFile(int recPointer, ServerRec *rec, std::FILE *fp) {
+  int result = 0;
+  return readServerRecords(recPointer, recPointer, rec, &result, fp) == 0 ? result : -1;
+}
+
+int readServerRecords(int first, int last, ServerRec *recs, int *results, std::FILE *fp) {
+  return ReadRecords(first, last, recs, results, fp, &kReadNotes);
+}
+
+int readServerRecords(const ServerFileWriteLock &, int first, int last, ServerRec *recs, int *results,
+                      std::FILE *fp) {
+  return ReadRecords(first, last, recs, results, fp, nullptr);
 }
 
 namespace {
@@ -220,18 +242,13 @@ ServerFileWriteLock::~ServerFileWriteLock() {
 }
 
 int rewriteServerRecord(int recPointer, std::FILE *fp, const std::function<bool(ServerRec &)> &change) {
-  // One exclusive lock from the read to the write: no other writer's
-  // change to the record can come in between and be lost.
-  ServerFileWriteLock lock(ValidRecordNumber(recPointer) ? fp : nullptr);
-  return rewriteServerRecord(lock, recPointer, fp, change);
-}
-
-int rewriteServerRecord(const ServerFileWriteLock &, int recPointer, std::FILE *fp,
-                        const std::function<bool(ServerRec &)> &change, char (*written)[kServerLineChars]) {
   if (!ValidRecordNumber(recPointer) || !fp) {
     std::printf("WriteServerFile: Invalid record number %d\n", recPointer);
     return -1;
   }
+  // One exclusive lock from the read to the write: no other writer's
+  // change to the record can come in between and be lost.
+  posix::ScopedLock lock(fileno(fp), posix::LockKind::kExclusive, kWriteNotes);
   char bytes[kServerLineBytes];
   ssize_t got = posix::ReadAt(fileno(fp), RecordOffset(recPointer), bytes, sizeof bytes);
   std::size_t length = got > 0 ? std::min<std::size_t>(static_cast<std::size_t>(got), kServerLineChars) : 0;
@@ -244,7 +261,18 @@ int rewriteServerRecord(const ServerFileWriteLock &, int recPointer, std::FILE *
   char line[kServerLineChars];
   if (!FormatForWrite(recPointer, rec, line)) return -1;
   int feed = got == static_cast<ssize_t>(sizeof bytes) ? bytes[kServerLineChars] : 0;
-  int rc = WriteLineLocked(fileno(fp), recPointer, line, feed);
+  return WriteLineLocked(fileno(fp), recPointer, line, feed);
+}
+
+int WriteServerFile(const ServerFileWriteLock &, int recPointer, const ServerRec *rec, std::FILE *fp,
+                    char (*written)[kServerLineChars]) {
+  if (!ValidRecordNumber(recPointer) || !fp) {
+    std::printf("WriteServerFile: Invalid record number %d\n", recPointer);
+    return -1;
+  }
+  char line[kServerLineChars];
+  if (!FormatForWrite(recPointer, *rec, line)) return -1;
+  int rc = WriteLineLocked(fileno(fp), recPointer, line, '\n');
   if (rc == 0 && written) std::memcpy(*written, line, sizeof line);
   return rc;
 }

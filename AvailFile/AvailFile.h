@@ -11,8 +11,8 @@
 //   fclose(fp);
 // Each read holds a shared lock and each write an exclusive lock on the whole
 // file for that one record; rewriteServerRecord holds one exclusive lock
-// across a read and its write, or a ServerFileWriteLock across a run of
-// them.  The column table is in
+// across a read and its write; a ServerFileWriteLock holds one across a
+// whole run of them.  The column table is in
 // docs/availability_file.md.
 
 #ifndef VARNEK_AVAILFILE_AVAILFILE_H
@@ -291,11 +291,17 @@ class ServerFileWriteLock {
 // reader's message for a stored type outside 1..4 (nothing written).
 [[nodiscard]] int rewriteServerRecord(int recPointer, std::FILE *fp, const std::function<bool(ServerRec &)> &change);
 
-// rewriteServerRecord for a writer that holds `lock` on `fp` for a run of
-// records, so the run costs one lock.  When a line was written and
-// `written` is given, it receives the line as written.
-[[nodiscard]] int rewriteServerRecord(const ServerFileWriteLock &lock, int recPointer, std::FILE *fp,
-                                      const std::function<bool(ServerRec &)> &change,
-                                      char (*written)[kServerLineChars] = nullptr);
+// For a writer that holds `lock` on `fp` over a whole run of reads and
+// writes (one command's scan and its updates), so the run costs one lock
+// and no other writer's change can fall inside it: the shape check and the
+// reads of above without locks of their own, and the write of a record
+// without checking its line feed again (the shape checked under the same
+// lock stands: no cooperating writer can change it meanwhile).  When a line
+// was written and `written` is given, it receives the line as written.
+[[nodiscard]] int checkServerFileShape(const ServerFileWriteLock &lock, std::FILE *fp, std::string &why);
+[[nodiscard]] int readServerRecords(const ServerFileWriteLock &lock, int first, int last, ServerRec *recs,
+                                    int *results, std::FILE *fp);
+[[nodiscard]] int WriteServerFile(const ServerFileWriteLock &lock, int recPointer, const ServerRec *rec,
+                                  std::FILE *fp, char (*written)[kServerLineChars] = nullptr);
 
 #endif  // VARNEK_AVAILFILE_AVAILFILE_H

@@ -37,17 +37,26 @@ FileNameProblem CheckFileName(std::string_view path) {
 }
 
 AvailabilityFile::AvailabilityFile(Mode mode) {
-  fp_ = mode == kUpdate ? openServerFileQuietly(kServerFileName) : openServerFileForRead(kServerFileName);
+  fp_ = mode == kRead ? openServerFileForRead(kServerFileName) : openServerFileQuietly(kServerFileName);
   if (!fp_) {
     std::printf("Fail to open Varnek II server file.\n");
     std::printf("Cannot open server file.\n");
     status_ = kServerNoFile;
     return;
   }
+  if (mode == kRead) return;
   std::string why;
-  if (mode == kUpdate && checkServerFileShape(fp_, why) != 0) {
+  int shape;
+  if (mode == kUpdateHeld) {
+    lock_.emplace(fp_);
+    shape = checkServerFileShape(*lock_, fp_, why);
+  } else {
+    shape = checkServerFileShape(fp_, why);
+  }
+  if (shape != 0) {
     std::printf("Cannot change %s: it is damaged (%s); run VKS INSTALL to make a new one.\n", kServerFileName,
                 why.c_str());
+    lock_.reset();
     std::fclose(fp_);
     fp_ = nullptr;
     status_ = kServerNotStored;
@@ -55,6 +64,7 @@ AvailabilityFile::AvailabilityFile(Mode mode) {
 }
 
 AvailabilityFile::~AvailabilityFile() {
+  lock_.reset();  // released before the close would drop it unreported
   if (fp_) std::fclose(fp_);
 }
 

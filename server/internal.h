@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -77,22 +78,29 @@ class ServerDataFile {
 // offset, so a truncated or shifted file would be written over its line
 // feeds.
 //
+// kUpdateHeld is kUpdate with the exclusive lock taken at the open and
+// held for the object's life (ServerFileWriteLock, `lock()`), the shape
+// checked under it: a command's whole scan and its updates in one lock.
+//
 // When it cannot be used, `fp` is null and `status` says why, with the one
 // message of that failure printed: kServerNoFile after
 // "Cannot open server file."; kServerNotStored after "Cannot change
 // VKServerFile: it is damaged (<why>); run VKS INSTALL to make a new one."
 class AvailabilityFile {
  public:
-  enum Mode { kRead, kUpdate };
+  enum Mode { kRead, kUpdate, kUpdateHeld };
   explicit AvailabilityFile(Mode mode);
   ~AvailabilityFile();
   AvailabilityFile(const AvailabilityFile &) = delete;
   AvailabilityFile &operator=(const AvailabilityFile &) = delete;
   std::FILE *fp() const { return fp_; }
   int status() const { return status_; }
+  // The lock of kUpdateHeld (while fp() is not null).
+  const ServerFileWriteLock &lock() const { return *lock_; }
 
  private:
   std::FILE *fp_ = nullptr;
+  std::optional<ServerFileWriteLock> lock_;
   int status_ = kServerOk;
 };
 

@@ -202,11 +202,12 @@ int fitInServerAFRec(const ServerRec &raf, const ServerRec &rcmd) {
 
 namespace {
 
-// The availability file as one INVOKE scans it for its file arguments: opened,
-// checked and read once, when the first argument is applied, and the snapshot
-// then kept as this command writes it (each record written is taken as the
-// file now holds it), so each argument finds its candidates as the arguments
-// before it left the file without reading the whole file again.
+// The availability file as one INVOKE scans it for its file arguments:
+// opened, locked for writing, checked and read once, when the first argument
+// is applied, and held so to the end of the command.  With no other writer
+// possible meanwhile, the snapshot is the file: each argument finds its
+// records in it, each record is updated from it and written back, and the
+// line written is taken into it as the next scan of the file would read it.
 class InvokeScan {
  public:
   InvokeScan() : snapshot_(kServerRecords), results_(kServerRecords) {}
@@ -221,45 +222,32 @@ class InvokeScan {
 
 int InvokeScan::Apply(const ServerRec &rcmd, int multiinvoke, std::vector<ServerRec> *written) {
   if (!file_) {
-    file_.emplace(server_internal::AvailabilityFile::kUpdate);
-    if (file_->fp()) (void)readServerRecords(1, kServerRecords, snapshot_.data(), results_.data(), file_->fp());
+    file_.emplace(server_internal::AvailabilityFile::kUpdateHeld);
+    if (file_->fp())
+      (void)readServerRecords(file_->lock(), 1, kServerRecords, snapshot_.data(), results_.data(), file_->fp());
   }
   std::FILE *fp = file_->fp();
   if (!fp) return file_->status();
   Tvdprintf("invokeServerRec: multiinvoke %d\n", multiinvoke);
-  // The scan looks for candidates in the snapshot; each candidate is then
-  // read again and written back under the exclusive lock, taken at the
-  // first candidate and held to the end of the scan, so that it is updated
-  // from the record as it is now and no concurrent change to it is lost.
   server_internal::ServerDataFile data_file;
-  std::optional<ServerFileWriteLock> lock;
   int result = kServerOk;
   for (int n = 1; n <= kServerRecords; ++n) {
     const auto at = static_cast<std::size_t>(n - 1);
-    const ServerRec &seen = snapshot_[at];
-    if (results_[at] != 0 || seen.Status != Active || fitInServerAFRec(seen, rcmd) != 0) continue;
-    if (!lock) lock.emplace(fp);
-    bool matched = false;
-    ServerRec updated;
+    ServerRec &rec = snapshot_[at];
+    if (results_[at] != 0 || rec.Status != Active || fitInServerAFRec(rec, rcmd) != 0) continue;
+    Tvdprintf("invokeServerRec: matched recNum %d %d\n", n, static_cast<int>(rec.DataType));
+    ServerRec updated = rec;
+    (void)updateServerRec(&updated, rcmd);
+    data_file.Update(&updated);
     char line[kServerLineChars];
-    int rc = rewriteServerRecord(*lock, n, fp, [&](ServerRec &rec) {
-      if (rec.Status != Active || fitInServerAFRec(rec, rcmd) != 0) return false;
-      matched = true;
-      Tvdprintf("invokeServerRec: matched recNum %d %d\n", n, static_cast<int>(rec.DataType));
-      (void)updateServerRec(&rec, rcmd);
-      data_file.Update(&rec);
-      updated = rec;
-      return true;
-    }, &line);
-    if (rc != 0) result = rc == kServerNotStored ? rc : kServerError;
-    if (rc == 0 && matched) {
+    int rc = WriteServerFile(file_->lock(), n, &updated, fp, &line);
+    if (rc != 0) {
+      result = rc == kServerNotStored ? rc : kServerError;
+    } else {
       if (written) written->push_back(updated);
-      // The line just written, read back as the next scan of the file would.
-      results_[at] = parseServerLine(std::string_view(line, sizeof line), &snapshot_[at]) == kServerLineUnknownType
-                         ? -1
-                         : 0;
+      results_[at] = parseServerLine(std::string_view(line, sizeof line), &rec) == kServerLineUnknownType ? -1 : 0;
     }
-    if (matched && multiinvoke == 0) break;
+    if (multiinvoke == 0) break;
   }
   return result;
 }
