@@ -193,16 +193,6 @@ bool ApplyKeywords(ServerRec &rec, bool create) {
   }
 }
 
-// Reads record `recNum` of the availability file that CREATE or SET is about
-// to change (its shape is checked now, before anything is decided).  0, or
-// the file's status after its message.
-int ReadOneRecord(int recNum, ServerRec &rec) {
-  server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kUpdate);
-  if (!file.fp()) return file.status();
-  (void)ReadServerFile(recNum, &rec, file.fp());  // an unknown type shows in rec.DataType
-  return kServerOk;
-}
-
 // DELETE, SUSPEND and RELEASE.
 int ChangeStatusCommand(const char *who, StatusTypes status, const char *done) {
   if (Tvcmdnum(" ") != 2) {
@@ -250,8 +240,15 @@ int SetCreateServerRec(int mode) {
   }
   if (server_internal::RefuseRecordZero(recNum, kWho)) return kServerUsage;
 
+  // The record is read, changed and written under the one lock the open
+  // takes: a change another writer makes meanwhile (an arrival's INVOKE, a
+  // second CREATE of the slot) waits, and is never written over with what
+  // was read before it.
+  server_internal::AvailabilityFile file(server_internal::AvailabilityFile::kUpdateHeld);
+  if (!file.fp()) return file.status();
   ServerRec rec;
-  if (int rc = ReadOneRecord(recNum, rec); rc != kServerOk) return rc;
+  int read = 0;  // an unknown type shows in rec.DataType
+  (void)readServerRecords(file.lock(), recNum, recNum, &rec, &read, file.fp());
 
   if (create) {
     if (InUse(rec)) {
@@ -277,7 +274,8 @@ int SetCreateServerRec(int mode) {
     std::printf("SetCreateServerRec: %s; record %d not changed.\n", why.c_str(), recNum);
     return kServerError;
   }
-  if (int rc = setServerRec(recNum, rec); rc != kServerOk) return rc;
+  if (int rc = WriteServerFile(file.lock(), recNum, &rec, file.fp()); rc != 0)
+    return rc == kServerNotStored ? rc : kServerError;
   std::printf(create ? "DONE: CREATE.\n" : "DONE: SET.\n");
   return kServerOk;
 }

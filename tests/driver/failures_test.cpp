@@ -49,9 +49,8 @@ TEST_F(FailureTest, LockThatFailsIsReportedAndTheRecordStillWritten) {
   EXPECT_NE(Vkc({"LIST", "7"}).out.find(" 20 "), std::string::npos);
 
   ASSERT_EQ(Vks({"INSTALL"}).status, 0);
-  // CREATE checks the file's shape and reads the record, checks the shape
-  // again as it opens the file to write, then writes.
-  r = Vks({"CREATE", "3", "AREA", "STATUS=ACTIVE"}, "lock/3:1");
+  // CREATE takes one write lock for its check, read and write.
+  r = Vks({"CREATE", "3", "AREA", "STATUS=ACTIVE"}, "lock:1");
   EXPECT_EQ(r.out, "WriteServerFile: Cannot lock file for write\nDONE: CREATE.\n");
   EXPECT_NE(Vks({"LIST", "3"}).out.find("3   A "), std::string::npos);
 }
