@@ -176,9 +176,9 @@ int EndPass(int result, std::int64_t now) {
   // The active records as the client file holds them now; what is known of
   // a number counts only while it is the same record (type, group and
   // descriptor).
-  // Opened quietly: the comparisons have said already when it cannot be.
-  DBase file;
-  if (DBOpenForRead(&file, kClientFile, "") == 0) {
+  // Opened quietly: the comparisons have said already when it cannot be;
+  // closed at the block's end, before the health file is written.
+  if (DBase file; DBOpenForRead(&file, kClientFile, "") == 0) {
     ClientTable table(&file);
     const RA &ra = file.File;
     bool own = ra.BlockSize == 0 && ra.RecSize == static_cast<int>(sizeof(ClientRec)) && ra.NRecords == kClientRecords;
@@ -197,7 +197,6 @@ int EndPass(int result, std::int64_t now) {
         p.file.records.push_back(r);
       }
     }
-    (void)DBClose(&file);
   }
   std::string text = FormatHealth(p.file);
   p.server = -1;
